@@ -1,0 +1,52 @@
+#pragma once
+// The link buffer between the serial port and the programmers: it collects received bytes
+// (the received text RxText and the receive area RxRing), sends texts and blocks, traces
+// every block into the log, and provides the send-time estimate and the millisecond tick.
+#include "serial/comm_port.h"
+#include "tools/clock.h"
+#include "tools/log_sink.h"
+#include "tools/message_pump.h"
+#include "tools/text.h"
+
+#include <array>
+#include <cstdint>
+
+namespace tarnik {
+
+class TFUstaw {
+public:
+    static constexpr int kRingSize = 32768;
+    static constexpr int kReadBufferSize = 32768;
+    static constexpr int kMaxArrival = 1024;
+    static constexpr std::size_t kMaxRxText = 1000;
+
+    // Binds comm's OnRxCharSignal to CommRxCharSignal.
+    TFUstaw(CommPort& comm, MessagePump& pump, Clock& clock, LogSink& log);
+    ~TFUstaw();
+    TFUstaw(const TFUstaw&) = delete;
+    TFUstaw& operator=(const TFUstaw&) = delete;
+
+    CommPort& Comm() { return comm_; }
+    Clock& GetClock() { return clock_; }
+
+    void FormCreate();
+    void CommRxCharSignal(int count);
+    void SendText(const Text& s);
+    void SendBlock(Block block, int count);
+    Text GetRxText() const { return RxText; }
+    void ClearRxText() { RxText.clear(); }
+    int SendTimeMs(const Text& s) const;
+    std::uint32_t TickMs() { return clock_.TickMs(); }
+
+    Text RxText;
+    std::array<std::uint8_t, kRingSize> RxRing{};
+    std::int32_t RxRingPos = 0;
+
+private:
+    CommPort& comm_;
+    MessagePump& pump_;
+    Clock& clock_;
+    LogSink& log_;
+};
+
+} // namespace tarnik

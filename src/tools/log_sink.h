@@ -1,0 +1,13 @@
+#pragma once
+#include "tools/text.h"
+
+namespace tarnik {
+
+// Receiver of log lines (the main window's log, the command line's output).
+class LogSink {
+public:
+    virtual ~LogSink() = default;
+    virtual void LogLine(const Text& line) = 0;
+};
+
+} // namespace tarnik

@@ -64,6 +64,48 @@ struct ImageLoadResult {
     bool ok() const { return status == ImageLoadStatus::Ok; }
 };
 
-// ... (reader and writer operations are declared below by the image module)
+// Failure texts of the loader, shown to the user as they are.
+inline constexpr const char* kFileOpeningErrorText = "File opening error ";
+inline constexpr const char* kHeaderNotCorrectText = "Indicated file is not correct ";
+inline constexpr const char* kDamagedFileText = "Damaged file ";
+// Window caption for an image of a unit type outside 0..18.
+inline constexpr const char* kUnknownUnitTypeCaption = "Tarnik v2.01A_EN   Unknown type of unit";
+// Command byte of a verification record (the stored records carry the programming command).
+constexpr std::uint8_t kVerifyCommand = 0x13;
+
+// Checks the file and its header: file present, header checksum, compilation date and unit
+// type. Reads no records.
+ImageLoadResult ReadImageHeader(const std::string& path);
+
+// Checks the header like ReadImageHeader and then reads every record into `records` (the
+// list is emptied first, once the header is known to be good). `serialText` is the serial
+// number entry: with 8 characters it is inserted into the record at 0xEFA0. `beforeRecord`
+// runs before each record with the number of records read so far. On a damaged record the
+// records read so far, the damaged one included when it could be read in full, stay in the
+// list.
+ImageLoadResult LoadImageRecords(const std::string& path, const Text& serialText,
+                                 RecordList& records, LogSink& log,
+                                 const std::function<void(int recordCounter)>& beforeRecord = {});
+
+// Reads one S19-format record after its key and appends it to `records`. False when the
+// record is truncated, its checksum is wrong, or a serial number cannot be inserted into it.
+bool ReadImageRecordS19(std::istream& in, std::uint16_t key, const Text& serialText,
+                        RecordList& records);
+// Reads one network-module record after its key, logs it as a hex dump line and appends it
+// to `records`. False when the record is truncated or its checksum is wrong.
+bool ReadImageRecordNet(std::istream& in, std::uint16_t key, RecordList& records, LogSink& log);
+
+// The serial number (8 upper-case hex digits) of the last record at `wanted`, or empty text.
+// Logs every record as "AAAA " followed by its descrambled bytes; "Errrrr" on a read error.
+Text ReadSerialFromImage(std::uint16_t wanted, const std::string& path, LogSink& log);
+
+// The L descrambled bytes of a record's programming text.
+Text DescrambleRecord(const TLDane& record);
+// Checksum rule of each format, applied to a descrambled record.
+bool S19RecordChecksumOk(const Text& plain);
+bool NetRecordChecksumOk(const Text& plain);
+
+// The compilation date as "%x %X" of the seconds taken as they are (no time-zone conversion).
+Text FormatImageDate(std::int64_t seconds);
 
 } // namespace tarnik

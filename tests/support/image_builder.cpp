@@ -1,0 +1,58 @@
+#include "support/image_builder.h"
+
+#include "image/image_file.h"
+#include "support/temp_dir.h"
+
+namespace tarnik::testing {
+
+Text PatternData(std::size_t size, std::uint8_t seed) {
+    Text data;
+    for (std::size_t i = 0; i < size; ++i)
+        data.push_back(AsChar(static_cast<std::uint8_t>(seed + i)));
+    return data;
+}
+
+TestRecord SerialRecord(const Text& serial, std::size_t dataSize) {
+    TestRecord record{kSerialRecordAddress, PatternData(dataSize, 0xA0)};
+    if (dataSize >= kSerialDataOffset + kSerialDataSize)
+        record.data.replace(kSerialDataOffset, kSerialDataSize, serial);
+    return record;
+}
+
+std::uint16_t TestRecordKey(std::size_t index) {
+    return static_cast<std::uint16_t>(0x4D2F + index * 0x1111);
+}
+
+ImageSpec TestImageSpec(int unitType, const std::vector<TestRecord>& records) {
+    ImageSpec spec;
+    spec.unitType = unitType;
+    spec.version = kTestVersion;
+    spec.dateSeconds = kTestDate;
+    spec.fileKey = kTestFileKey;
+    for (std::size_t i = 0; i < records.size(); ++i)
+        spec.records.push_back({records[i].address, records[i].data, TestRecordKey(i)});
+    return spec;
+}
+
+Text BuildTestImage(int unitType, const std::vector<TestRecord>& records) {
+    return BuildImage(TestImageSpec(unitType, records));
+}
+
+std::string WriteTestImage(const std::filesystem::path& path, int unitType,
+                           const std::vector<TestRecord>& records) {
+    WriteFile(path, BuildTestImage(unitType, records));
+    return path.string();
+}
+
+Text BuildTestHeader(const ImageHeaderFields& fields, std::uint16_t fileKey) {
+    return EncodeHeader(BuildHeaderBlock(fields), fileKey);
+}
+
+std::size_t S19RecordOffset(const std::vector<TestRecord>& records, std::size_t index) {
+    std::size_t offset = kRecordsOffset;
+    for (std::size_t i = 0; i < index; ++i)
+        offset += 2 + records[i].data.size() + 5;
+    return offset + 2;
+}
+
+} // namespace tarnik::testing

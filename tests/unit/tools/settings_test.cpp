@@ -1,0 +1,109 @@
+#include "support/temp_dir.h"
+#include "tools/settings_ini.h"
+
+#include <gtest/gtest.h>
+
+using namespace tarnik;
+using namespace tarnik::testing;
+
+namespace {
+
+std::filesystem::path StoreFile(const ScopedConfigHome& home) {
+    return home.path() / "Olvane" / "Tarnik.conf";
+}
+
+} // namespace
+
+TEST(IniSettings, MissingFileReadsEmptyAndFirstWriteCreatesIt) {
+    ScopedConfigHome home;
+    auto store = MakePlatformSettingsStore();
+    EXPECT_EQ(store->ReadSetting("port"), "");
+    store->WriteSetting("port", "/dev/pts/7");
+    store->WriteSetting("vrf", "0");
+    EXPECT_EQ(ReadFile(StoreFile(home)), "[General]\nport=/dev/pts/7\nvrf=0\n");
+    EXPECT_EQ(store->ReadSetting("port"), "/dev/pts/7");
+    EXPECT_EQ(store->ReadSetting("vrf"), "0");
+    EXPECT_EQ(store->ReadSetting("fl"), "");
+    store->WriteSetting("port", "COM3");
+    EXPECT_EQ(store->ReadSetting("port"), "COM3");
+    EXPECT_EQ(ReadFile(StoreFile(home)), "[General]\nport=COM3\nvrf=0\n");
+    // Only the store file is left behind: the temporary files were renamed.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(home.path() / "Olvane"),
+                            std::filesystem::directory_iterator()),
+              1);
+}
+
+TEST(IniSettings, AwkwardValuesRoundTrip) {
+    ScopedConfigHome home;
+    IniSettingsStore store;
+    const std::vector<Text> values = {"a=b=c",
+                                      " leading and trailing ",
+                                      "semi;colon,comma",
+                                      "quote\" and \\ backslash",
+                                      "tab\tnew\nline",
+                                      "C:\\img\\x.bin",
+                                      "\xB3\xB9"
+                                      "ab",
+                                      "",
+                                      "x\x01"
+                                      "1f",
+                                      "#not a comment"};
+    for (std::size_t i = 0; i < values.size(); ++i)
+        store.WriteSetting("v" + std::to_string(i), values[i]);
+    for (std::size_t i = 0; i < values.size(); ++i)
+        EXPECT_EQ(store.ReadSetting("v" + std::to_string(i)), values[i]) << i;
+    EXPECT_EQ(EscapeIniValue("a=b"), "\"a=b\"");
+    EXPECT_EQ(EscapeIniValue("\xB3"
+                             "A"),
+              "\\xB3\\x41");
+}
+
+TEST(IniSettings, RewritingKeepsOtherSectionsAndLines) {
+    ScopedConfigHome home;
+    std::filesystem::create_directories(StoreFile(home).parent_path());
+    WriteFile(StoreFile(home), "; kept comment\n[Other]\nport=elsewhere\n\n[General]\n"
+                               "pozL = 120 \r\nfl=\"/tmp/a, b.bin\"\nodd line\n[Tail]\nx=1\n");
+    IniSettingsStore store;
+    EXPECT_EQ(store.ReadSetting("port"), "");
+    EXPECT_EQ(store.ReadSetting("pozL"), "120");
+    EXPECT_EQ(store.ReadSetting("fl"), "/tmp/a, b.bin");
+    store.WriteSetting("port", "/dev/ttyUSB0");
+    store.WriteSetting("pozL", "15");
+    EXPECT_EQ(ReadFile(StoreFile(home)),
+              "; kept comment\n[Other]\nport=elsewhere\n\n[General]\npozL=15\n"
+              "fl=\"/tmp/a, b.bin\"\nport=/dev/ttyUSB0\nodd line\n[Tail]\nx=1\n");
+}
+
+TEST(IniSettings, FileWithoutGeneralSectionGetsOneFirst) {
+    ScopedConfigHome home;
+    std::filesystem::create_directories(StoreFile(home).parent_path());
+    WriteFile(StoreFile(home), "[Other]\nvrf=1\n");
+    IniSettingsStore store;
+    EXPECT_EQ(store.ReadSetting("vrf"), "");
+    store.WriteSetting("vrf", "0");
+    EXPECT_EQ(ReadFile(StoreFile(home)), "[General]\nvrf=0\n\n[Other]\nvrf=1\n");
+}
+
+TEST(IniSettings, LocationFollowsTheEnvironmentAtEachAccess) {
+    IniSettingsStore store;
+    ScopedConfigHome first;
+    store.WriteSetting("fl", "one");
+    {
+        ScopedConfigHome second;
+        EXPECT_EQ(DefaultSettingsPath(), StoreFile(second));
+        EXPECT_EQ(store.ReadSetting("fl"), "");
+        store.WriteSetting("fl", "two");
+        EXPECT_EQ(store.ReadSetting("fl"), "two");
+    }
+    EXPECT_EQ(store.ReadSetting("fl"), "one");
+}
+
+TEST(IniSettings, KeysWithUnusualCharactersAreEscaped) {
+    EXPECT_EQ(EscapeIniKey("adr_exp"), "adr_exp");
+    EXPECT_EQ(EscapeIniKey("a b/c"), "a%20b\\c");
+    EXPECT_EQ(UnescapeIniKey("a%20b\\c"), "a b/c");
+    ScopedConfigHome home;
+    IniSettingsStore store;
+    store.WriteSetting("odd key=", "v");
+    EXPECT_EQ(store.ReadSetting("odd key="), "v");
+}

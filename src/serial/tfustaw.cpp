@@ -1,0 +1,77 @@
+#include "serial/tfustaw.h"
+
+#include "tools/hexcodec.h"
+
+#include <algorithm>
+#include <cstring>
+#include <span>
+#include <string>
+
+namespace tarnik {
+
+namespace {
+
+// Bit periods per character on the line: start bit, 8 data bits, stop bit.
+constexpr long long kBitsPerCharacterTimesMs = 10 * 1000;
+
+} // namespace
+
+TFUstaw::TFUstaw(CommPort& comm, MessagePump& pump, Clock& clock, LogSink& log)
+    : comm_(comm), pump_(pump), clock_(clock), log_(log) {
+    comm_.OnRxCharSignal = [this](int count) { CommRxCharSignal(count); };
+}
+
+TFUstaw::~TFUstaw() {
+    comm_.OnRxCharSignal = nullptr;
+}
+
+void TFUstaw::FormCreate() {
+    RxRingPos = 0;
+}
+
+void TFUstaw::CommRxCharSignal(int count) {
+    pump_.processMessages();
+
+    // The driver may hold more than the buffer: take what fits, the rest raises the next event.
+    std::array<std::uint8_t, kReadBufferSize> buffer;
+    const int request = std::min(count, kReadBufferSize);
+    int n = comm_.ReadBlock(buffer.data(), request);
+    if (n < 1) return;
+
+    if (n > kMaxArrival) {
+        log_.LogLine(" CAT ! " + std::to_string(n - kMaxArrival));
+        n = kMaxArrival;
+    }
+    const std::span<const std::uint8_t> block(buffer.data(), static_cast<std::size_t>(n));
+    log_.LogLine("RX:" + BytesToHexList(block, static_cast<std::uint16_t>(n)));
+
+    if (RxRingPos < 0 || RxRingPos + n > kRingSize) RxRingPos = 0;
+    std::memcpy(RxRing.data() + RxRingPos, block.data(), block.size());
+    RxRingPos += n;
+
+    RxText += BytesToText(block, static_cast<std::uint16_t>(n));
+    if (RxText.size() > kMaxRxText) RxText.clear();
+}
+
+void TFUstaw::SendText(const Text& s) {
+    if (s.empty()) return;
+    comm_.WriteBlock(s.data(), static_cast<int>(s.size()));
+    log_.LogLine("TX: " + BytesToHexList(s));
+    pump_.processMessages();
+}
+
+void TFUstaw::SendBlock(Block block, int count) {
+    if (count < 1) return;
+    const int n = std::min(count, static_cast<int>(block.size()));
+    comm_.WriteBlock(block.data(), n);
+    log_.LogLine("TX: " + BytesToHexList(std::span<const std::uint8_t>(block.data(), n),
+                                         static_cast<std::uint16_t>(n)));
+    pump_.processMessages();
+}
+
+int TFUstaw::SendTimeMs(const Text& s) const {
+    const long long bits = BaudRateBits(comm_.BaudRate());
+    return static_cast<int>(static_cast<long long>(s.size()) * kBitsPerCharacterTimesMs / bits);
+}
+
+} // namespace tarnik

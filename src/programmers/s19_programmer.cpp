@@ -1,0 +1,465 @@
+#include "programmers/s19_programmer.h"
+
+#include "tools/hexcodec.h"
+
+#include <array>
+
+namespace tarnik {
+
+namespace {
+
+const Text kTitlePrefix = "Tarnik v2.01A_EN  ";
+const Text kStatusPrefix = "Process status: ";
+const Text kErrorPrefix = "An error occurred. ";
+const Text kStepLinePrefix = "-------";
+// "Bład" with ł as its Windows-1250 byte.
+const Text kRecognitionError = "--B\xB3"
+                               "ad rozpoznania dev";
+// Allowance of ten characters for the unit's answer in the wait after a frame.
+const Text kAnswerAllowance = "ee001234ab";
+
+constexpr std::uint32_t kFirstPollWaitMs = 100;
+constexpr std::uint32_t kPollWaitMarginMs = 20;
+
+constexpr std::uint32_t kIdentificationTimeoutMs = 10000;
+constexpr std::uint32_t kIdentificationIntervalMs = 1000;
+constexpr int kMaxRecognitionErrors = 10;
+constexpr std::uint32_t kConnectionTimeoutMs = 5000;
+constexpr std::uint32_t kConnectionIntervalMs = 300;
+constexpr std::uint32_t kSerialQueryTimeoutMs = 5000;
+constexpr std::size_t kCompleteSerialLength = 8;
+constexpr std::uint32_t kEraseTimeoutMs = 60000;
+constexpr std::uint32_t kEraseIntervalMs = 30000;
+constexpr std::uint8_t kErasing1 = 1;
+constexpr std::uint8_t kErasing2 = 2;
+constexpr std::uint8_t kErased = 3;
+constexpr std::uint8_t kEraseFailedFrom = 0x20;
+constexpr std::uint32_t kCommandTimeoutMs = 10000;
+constexpr std::uint32_t kCommandIntervalMs = 2000;
+constexpr std::uint32_t kRecordTimeoutMs = 10000;
+constexpr std::uint32_t kRecordIntervalMs = 1000;
+constexpr std::uint32_t kVerificationTimeoutMs = 5000;
+constexpr std::uint32_t kStopSleepMs = 100;
+
+const std::array<Text, 23> kStepNames = {
+    "",                                            // 0
+    "Sleep",                                       // 1
+    "Unit identification",                         // 2
+    "",                                            // 3
+    "Connection establishment",                    // 4
+    "Booting",                                     // 5
+    "",                                            // 6
+    "Memory erasure error",                        // 7
+    "Erasing Block No 1 memory...",                // 8
+    "Block No memory erasure completed",           // 9
+    "Erasing Block No 2 memory...",                // 10
+    "Block No 2 memory erasure completed",         // 11
+    "Start of programming",                        // 12
+    "Programming ...",                             // 13
+    "",                                            // 14
+    "End of programming",                          // 15
+    "Ending programming",                          // 16
+    "Ending process",                              // 17
+    "Verification",                                // 18
+    "This program is not intended for this unit ", // 19
+    "Starting application program",                // 20
+    "",                                            // 21
+    "Interrupting process",                        // 22
+};
+
+// Milliseconds the poll loop sleeps per round, by unit type.
+std::uint32_t PollSleepMs(int unitType) {
+    switch (unitType) {
+    case 0:
+    case 1:
+    case 10:
+    case 13:
+    case 14:
+    case 18:
+        return 20;
+    case 2:
+    case 8:
+    case 11:
+        return 1;
+    default:
+        return 10;
+    }
+}
+
+Text SerialFromReply(const FrameBuffer& reply) {
+    Text serial;
+    for (std::size_t i = 5; i <= 8; ++i)
+        serial += IntToHexEven(reply[i]);
+    return serial;
+}
+
+} // namespace
+
+TS19_WR::TS19_WR(ProcessContext& context, std::uint32_t unitAddress)
+    : context_(context), unitAddress_(unitAddress), plain_(PlainMarkerForUnitType(0)) {}
+
+const Text& TS19_WR::StepName(int step) {
+    static const Text kNoName;
+    if (step < 0 || step >= static_cast<int>(kStepNames.size())) return kNoName;
+    return kStepNames[static_cast<std::size_t>(step)];
+}
+
+// ---- process control -------------------------------------------------------------------
+
+void TS19_WR::StartProcess(int unitType) {
+    plain_ = PlainMarkerForUnitType(unitType);
+    if (currentStep_ != kNone) return;
+    finished_ = false;
+    SetStep(kSleep);
+    RunProcess(unitType);
+}
+
+void TS19_WR::StopProcess() {
+    SetStep(kInterrupting);
+    context_.clock.SleepMs(kStopSleepMs);
+}
+
+void TS19_WR::RunProcess(int unitType) {
+    unitType_ = unitType;
+    try {
+        PollLoop(PollSleepMs(unitType));
+    } catch (...) {
+        // The process ends where it stands; the last status line stays as it is.
+    }
+}
+
+void TS19_WR::PollLoop(std::uint32_t sleepMs) {
+    std::uint32_t pollWait = kFirstPollWaitMs;
+    std::uint32_t lastDispatch = 0;
+    for (;;) {
+        stepOutput_.clear();
+        context_.clock.SleepMs(sleepMs);
+        context_.view.ProcessMessages();
+        const std::uint32_t now = Now();
+        if (now - lastDispatch >= pollWait) {
+            lastDispatch = now;
+            Dispatch();
+            if (!stepOutput_.empty()) {
+                context_.link.SendText(stepOutput_);
+                pollWait = static_cast<std::uint32_t>(
+                               context_.link.SendTimeMs(stepOutput_ + kAnswerAllowance)) +
+                           kPollWaitMarginMs;
+            }
+        }
+        if (finished_) return;
+    }
+}
+
+void TS19_WR::Dispatch() {
+    switch (currentStep_) {
+    case kSleep:
+        SetStep(kIdentification);
+        break;
+    case kIdentification:
+        Identification();
+        break;
+    case kConnection:
+        ConnectionEstablishment();
+        break;
+    case kBooting:
+        SetStep(kEraseBlock1);
+        break;
+    case kSerialQuery:
+        SerialQuery();
+        break;
+    case kNotUsed:
+    case kEraseError:
+        break;
+    case kEraseBlock1:
+        EraseBlock(1);
+        break;
+    case kBlock1Erased:
+        SetStep(kEraseBlock2);
+        break;
+    case kEraseBlock2:
+        EraseBlock(2);
+        break;
+    case kBlock2Erased:
+        context_.view.SetPBarVisible(true);
+        SetStep(kStartProgramming);
+        break;
+    case kStartProgramming:
+        SendCommandAwaitAnswer(frame_format::kStartProgramming, answer_payload::kStartProgramming,
+                               kProgramming);
+        break;
+    case kProgramming:
+        Programming();
+        break;
+    case kProgrammingDoneType2:
+        SetStep(kEndOfProgramming);
+        break;
+    case kEndOfProgramming:
+        SetStep(kEndingProgramming);
+        break;
+    case kEndingProgramming:
+        SendCommandAwaitAnswer(frame_format::kEndProgramming, answer_payload::kEndProgramming,
+                               context_.view.BoxVerChecked() ? kVerification : kStartApplication);
+        break;
+    case kVerification:
+        Verification();
+        break;
+    case kStartApplication:
+        SetTitlePercent("100");
+        SendCommandAwaitAnswer(frame_format::kStartApplication, std::nullopt, kEndingProcess);
+        break;
+    default: // 0, 17, 19, 21, 22 and anything above: the process is over
+        finished_ = true;
+        break;
+    }
+}
+
+void TS19_WR::SetStep(int step) {
+    context_.exitStatus = currentStep_;
+    Text prefix;
+    if (step == kError) {
+        prefix = kErrorPrefix;
+        context_.exitStatus += kErrorExitOffset;
+        context_.view.SetInfoTxColour(StatusColour::Red);
+    } else {
+        currentStep_ = static_cast<std::uint8_t>(step);
+    }
+    recordIndex_ = 0;
+    ResetStepState();
+    // On the error step the name is the one of the step that failed.
+    const Text text = prefix + StepName(currentStep_);
+    currentStep_ = static_cast<std::uint8_t>(step);
+    context_.view.LogLine(kStepLinePrefix + text);
+    context_.view.SetInfoTx(kStatusPrefix + text);
+}
+
+void TS19_WR::ResetStepState() {
+    stepStart_ = Now();
+    lastSend_ = 0;
+    alternation_ = 0;
+    frame_.Reset();
+    recognitionErrors_ = 0;
+    context_.link.ClearRxText();
+}
+
+bool TS19_WR::CheckStepTiming(std::uint32_t timeoutMs, std::uint32_t intervalMs) {
+    if (SinceStepStart() > timeoutMs) {
+        SetStep(kError);
+        return true;
+    }
+    return SinceLastSend() < intervalMs;
+}
+
+// ---- identification, connection, serial query ------------------------------------------
+
+void TS19_WR::Identification() {
+    identified_ = false;
+    if (ExpectedAnswerReceived()) { // the bootloader is already running
+        SetStep(kBooting);
+        return;
+    }
+
+    FrameBuffer reply{};
+    bool sumOk = false;
+    if (ExtractFrame(context_.link.RxText, plain_.marker, reply, sumOk) && sumOk &&
+        reply[4] == kIdentifyReply) {
+        context_.link.ClearRxText();
+        if (reply[5] == context_.view.UnitType()) {
+            identified_ = true;
+            const bool serialWanted =
+                unitType_ == 2 && context_.view.EdNrSerialText().size() < kCompleteSerialLength;
+            SetStep(serialWanted ? kSerialQuery : kConnection);
+            lastSend_ = Now();
+        } else {
+            ++recognitionErrors_;
+            context_.view.LogLine(kRecognitionError);
+            if (recognitionErrors_ > kMaxRecognitionErrors) SetStep(kWrongUnit);
+        }
+        return;
+    }
+
+    if (SinceStepStart() > kIdentificationTimeoutMs) {
+        // Reported as a failed connection establishment.
+        SetStep(kConnection);
+        SetStep(kError);
+        return;
+    }
+    if (SinceLastSend() < kIdentificationIntervalMs) return;
+    if (alternation_ >= 2) alternation_ = 0;
+    stepOutput_ = alternation_ == 0 ? ConnectFrame()
+                                    : BuildPlainFrame(frame_format::kIdentifyQuery,
+                                                      plain_.prefixHex, unitAddress_);
+    alternation_ = (alternation_ + 1) % 2;
+}
+
+void TS19_WR::ConnectionEstablishment() {
+    if (ExpectedAnswerReceived()) {
+        SetStep(kBooting);
+        return;
+    }
+    if (SinceStepStart() > kConnectionTimeoutMs) {
+        SetStep(kError);
+        return;
+    }
+    if (SinceLastSend() < kConnectionIntervalMs) return;
+    if (!identified_) alternation_ = 0;
+    if (alternation_ == 0) {
+        stepOutput_ = ConnectFrame();
+    } else if (context_.view.UnitType() == 0) {
+        stepOutput_ = HexToBytes(frame_format::kBootloaderRequestType0, true);
+    } else {
+        stepOutput_ =
+            BuildPlainFrame(frame_format::kBootloaderRequest, plain_.prefixHex, unitAddress_);
+    }
+    alternation_ = (alternation_ + 1) % 2;
+}
+
+void TS19_WR::SerialQuery() {
+    FrameBuffer reply{};
+    bool sumOk = false;
+    if (ExtractFrame(context_.link.RxText, plain_.marker, reply, sumOk) && sumOk) {
+        if (reply[4] == kSerialReply) {
+            unitSerial_ = SerialFromReply(reply);
+            SetStep(kConnection);
+        }
+        return;
+    }
+    if (SinceStepStart() > kSerialQueryTimeoutMs) {
+        SetStep(kConnection);
+        SetStep(kError);
+        return;
+    }
+    stepOutput_ = BuildPlainFrame(frame_format::kSerialQuery, plain_.prefixHex, unitAddress_);
+}
+
+// ---- erasure ---------------------------------------------------------------------------
+
+void TS19_WR::EraseBlock(int block) {
+    const std::optional<std::uint8_t> status = ReadEraseStatus(context_.link.RxText, frame_);
+    if (status && *status >= kEraseFailedFrom) {
+        SetStep(kEraseError);
+        SetStep(kError);
+        return;
+    }
+    if (status == kErased) {
+        SetStep(block == 1 ? kBlock1Erased : kBlock2Erased);
+        stepStart_ = Now();
+        return;
+    }
+    if (status == kErasing1 || status == kErasing2) {
+        stepStart_ = Now(); // the unit is still at work: the time-out starts again
+        return;
+    }
+    if (CheckStepTiming(kEraseTimeoutMs, kEraseIntervalMs)) return;
+    stepOutput_ = BuildEraseFrame(frame_, context_.keys, unitAddress_, block);
+    lastSend_ = Now();
+}
+
+// ---- programming, verification, start of the application -------------------------------
+
+void TS19_WR::SendCommandAwaitAnswer(const Text& format, const std::optional<Text>& answerPayload,
+                                     int nextStep) {
+    if (ExpectedAnswerReceived()) {
+        SetStep(nextStep);
+        return;
+    }
+    if (CheckStepTiming(kCommandTimeoutMs, kCommandIntervalMs)) return;
+    const BuiltFrame built = BuildCommandFrame(frame_, context_.keys, unitAddress_, format,
+                                               answerPayload.value_or(Text{}));
+    if (built.isNew) context_.view.LogLine(ExpectedAnswerLogLine(frame_.expectedAnswer));
+    lastSend_ = Now();
+    stepOutput_ = built.frame;
+    if (!answerPayload) SetStep(nextStep); // nothing to wait for; the frame still goes out
+}
+
+void TS19_WR::Programming() {
+    if (ExpectedAnswerReceived()) {
+        ++recordIndex_;
+        ResetStepState();
+    }
+    const TLDane* record = CurrentRecord();
+    if (record == nullptr) {
+        SetStep(context_.view.UnitType() == 2 ? kProgrammingDoneType2 : kEndOfProgramming);
+        return;
+    }
+    if (CheckStepTiming(kRecordTimeoutMs, kRecordIntervalMs)) return;
+    const Text frame = RecordFrame(record->programmingText, answer_payload::kRecordProgrammed);
+    lastSend_ = Now();
+    ShowProgress();
+    // Sent here rather than by the loop, so the loop's poll wait stays as it was.
+    context_.link.SendText(frame);
+    context_.view.ProcessMessages();
+}
+
+void TS19_WR::Verification() {
+    if (ExpectedAnswerReceived()) {
+        ++recordIndex_;
+        ResetStepState();
+    }
+    const TLDane* record = CurrentRecord();
+    if (record == nullptr) {
+        SetStep(kStartApplication);
+        return;
+    }
+    if (SinceStepStart() > kVerificationTimeoutMs) {
+        SetStep(kError);
+        return;
+    }
+    stepOutput_ = RecordFrame(record->verificationText, answer_payload::kRecordVerified);
+    lastSend_ = Now();
+    ShowProgress();
+}
+
+// ---- helpers ---------------------------------------------------------------------------
+
+bool TS19_WR::ExpectedAnswerReceived() const {
+    return AnswerReceived(context_.link.RxText, frame_);
+}
+
+Text TS19_WR::ConnectFrame() {
+    const BuiltFrame built = BuildCommandFrame(frame_, context_.keys, unitAddress_,
+                                               frame_format::kConnect, answer_payload::kConnect);
+    if (built.isNew) context_.view.LogLine(ExpectedAnswerLogLine(frame_.expectedAnswer));
+    return built.frame;
+}
+
+const TLDane* TS19_WR::CurrentRecord() const {
+    if (recordIndex_ < 0 || recordIndex_ >= static_cast<int>(context_.records.size()))
+        return nullptr;
+    return &context_.records[static_cast<std::size_t>(recordIndex_)];
+}
+
+Text TS19_WR::RecordFrame(const Text& recordText, const Text& answerPayload) {
+    const TLDane& record = *CurrentRecord();
+    const BuiltFrame built =
+        BuildRecordFrame(frame_, unitAddress_, record.key, recordText, answerPayload);
+    if (built.isNew) context_.view.LogLine(ExpectedAnswerLogLine(frame_.expectedAnswer));
+    return built.frame;
+}
+
+void TS19_WR::ShowProgress() {
+    const int percent = PercentHalfEven(recordIndex_, static_cast<int>(context_.records.size()));
+    SetTitlePercent(std::to_string(percent));
+    context_.view.SetPBarPosition(recordIndex_);
+}
+
+void TS19_WR::SetTitlePercent(const Text& percent) {
+    context_.view.SetApplicationTitle(kTitlePrefix + percent + " %");
+}
+
+std::uint32_t TS19_WR::Now() {
+    return context_.link.TickMs();
+}
+
+std::uint32_t TS19_WR::SinceStepStart() {
+    return Now() - stepStart_;
+}
+
+std::uint32_t TS19_WR::SinceLastSend() {
+    return Now() - lastSend_;
+}
+
+Text TS19_WR::ReadSerialFromImage(std::uint16_t wantedAddress, const std::string& fileName) {
+    return tarnik::ReadSerialFromImage(wantedAddress, fileName, context_.view);
+}
+
+} // namespace tarnik

@@ -1,0 +1,113 @@
+#pragma once
+// TS19_WR: the programmer of the main unit family (every unit type except 4, 5, 9 and 15).
+// One object runs one process: identification, connection to the bootloader, erasure of
+// both memory blocks, programming record by record, optional verification and the start of
+// the application. The step state belongs to the object, so two processes (or a serial
+// number lookup beside a running process) never share it.
+#include "programmers/bootloader_frames.h"
+#include "programmers/process_view.h"
+#include "tools/text.h"
+
+#include <cstdint>
+#include <optional>
+
+namespace tarnik {
+
+class TS19_WR {
+public:
+    enum Step : std::uint8_t {
+        kNone = 0,
+        kSleep = 1,
+        kIdentification = 2,
+        kNotUsed = 3,
+        kConnection = 4,
+        kBooting = 5,
+        kSerialQuery = 6,
+        kEraseError = 7,
+        kEraseBlock1 = 8,
+        kBlock1Erased = 9,
+        kEraseBlock2 = 10,
+        kBlock2Erased = 11,
+        kStartProgramming = 12,
+        kProgramming = 13,
+        kProgrammingDoneType2 = 14,
+        kEndOfProgramming = 15,
+        kEndingProgramming = 16,
+        kEndingProcess = 17,
+        kVerification = 18,
+        kWrongUnit = 19,
+        kStartApplication = 20,
+        kError = 21,
+        kInterrupting = 22,
+    };
+    static constexpr int kErrorExitOffset = kError * 256;
+
+    TS19_WR(ProcessContext& context, std::uint32_t unitAddress);
+    TS19_WR(const TS19_WR&) = delete;
+    TS19_WR& operator=(const TS19_WR&) = delete;
+
+    // Runs the whole process for the unit type; returns when it has ended. Does nothing on
+    // an object whose process has already run.
+    void StartProcess(int unitType);
+    // Interrupts the running process; its poll loop ends at the next dispatch.
+    void StopProcess();
+
+    void SetStep(int step);
+    void ResetStepState();
+    // True when the step must hold: it timed out (and went to the error step) or the
+    // resend interval has not passed yet.
+    bool CheckStepTiming(std::uint32_t timeoutMs, std::uint32_t intervalMs);
+
+    // Serial number (eight hex digits) of the record at the wanted address in an image
+    // file, empty when there is none; logs one line per record.
+    Text ReadSerialFromImage(std::uint16_t wantedAddress, const std::string& fileName);
+
+    int CurrentStep() const { return currentStep_; }
+    const Text& UnitSerial() const { return unitSerial_; }
+    bool Identified() const { return identified_; }
+    static const Text& StepName(int step);
+
+private:
+    void RunProcess(int unitType);
+    void Dispatch();
+    void PollLoop(std::uint32_t sleepMs);
+
+    void Identification();
+    void ConnectionEstablishment();
+    void SerialQuery();
+    void EraseBlock(int block);
+    void SendCommandAwaitAnswer(const Text& format, const std::optional<Text>& answerPayload,
+                                int nextStep);
+    void Programming();
+    void Verification();
+
+    // Shared parts of the handlers.
+    bool ExpectedAnswerReceived() const;
+    Text ConnectFrame();
+    const TLDane* CurrentRecord() const;
+    Text RecordFrame(const Text& recordText, const Text& answerPayload);
+    void ShowProgress();
+    void SetTitlePercent(const Text& percent);
+    std::uint32_t Now();
+    std::uint32_t SinceStepStart();
+    std::uint32_t SinceLastSend();
+
+    ProcessContext& context_;
+    std::uint32_t unitAddress_;
+    int unitType_ = 0;
+    std::uint8_t currentStep_ = kNone;
+    PlainMarker plain_;
+
+    FrameState frame_;
+    Text stepOutput_;
+    bool finished_ = false;
+    bool identified_ = false;
+    std::uint32_t stepStart_ = 0;
+    std::uint32_t lastSend_ = 0;
+    int alternation_ = 0;
+    int recordIndex_ = 0;
+    int recognitionErrors_ = 0;
+    Text unitSerial_;
+};
+
+} // namespace tarnik

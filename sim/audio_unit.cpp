@@ -1,0 +1,234 @@
+#include "sim/audio_unit.h"
+
+#include "sim/record_check.h"
+#include "sim/unit_codec.h"
+
+#include <array>
+
+namespace tarnik::sim {
+
+namespace {
+
+constexpr std::uint8_t kIdentify = 0x01;
+constexpr std::uint8_t kConnect = 0x02;
+constexpr std::uint8_t kStartApplication = 0x03;
+constexpr std::uint8_t kErase = 0x21;
+constexpr std::uint8_t kProgramRecord = 0x31;
+constexpr std::uint8_t kVerifyRecord = 0x41;
+constexpr std::uint8_t kFrameKind = 0x08;
+
+// The order in which a correct host sends its commands; the record commands repeat.
+constexpr std::array<std::uint8_t, 11> kSequence = {
+    kIdentify, kConnect,      kIdentify, kErase,           0x30, kProgramRecord, 0x32,
+    0x40,      kVerifyRecord, 0x42,      kStartApplication};
+
+const Text kMarker = Bytes({0xEE, 0xEE});
+
+std::uint8_t CheckByte(const Text& bytes) {
+    std::uint8_t check = 0xFF;
+    for (const char c : bytes)
+        check ^= static_cast<std::uint8_t>(c);
+    return check;
+}
+
+bool IsRecordCommand(std::uint8_t code) {
+    return code == kProgramRecord || code == kVerifyRecord;
+}
+
+} // namespace
+
+AudioUnit::AudioUnit(const UnitOptions& options) : UnitModel(options) {}
+
+UnitModel::Parse AudioUnit::ParseOne() {
+    const Text& in = In();
+    const std::size_t at = in.find(kMarker);
+    if (at == Text::npos) {
+        const bool markerStart = ByteAt(in, in.size() - 1) == 0xEE;
+        SkipJunk(markerStart ? in.size() - 1 : in.size());
+        return Parse::NeedMore;
+    }
+    if (at > 0) {
+        SkipJunk(at);
+        return Parse::Consumed;
+    }
+    if (in.size() < 6) return Parse::NeedMore;
+    // EE EE, body bytes 0 and 1, the key, body bytes 2 to the end (scrambled as one run).
+    const auto key = static_cast<std::uint16_t>(ByteAt(in, 4) << 8 | ByteAt(in, 5));
+    std::uint16_t k = key;
+    const std::size_t length = ByteAt(DescrambleRun(in.substr(2, 1), k), 0);
+    if (length < 7) {
+        TakeFrame(2, "frame with a length below 7");
+        Violate("audio frame whose length byte descrambles to " + std::to_string(length) +
+                ": a wrong key?");
+        return Parse::Consumed;
+    }
+    if (in.size() < length + 2) return Parse::NeedMore;
+    k = key;
+    const Text body = DescrambleRun(in.substr(2, 2) + in.substr(6, length - 4), k);
+    const Frame frame = TakeFrame(length + 2, "command " + HexByte(ByteAt(body, 3)));
+    if (ByteAt(body, body.size() - 1) != CheckByte(body.substr(0, body.size() - 1))) {
+        Violate("audio frame with a wrong check byte: a wrong key?");
+        Describe("frame with a wrong check byte (ignored)");
+        return Parse::Consumed;
+    }
+    if (Report().complete && ByteAt(body, 3) != kStartApplication) {
+        Violate("frame after the start of the application");
+        Describe(Report().frames.back().what + " (ignored: session over)");
+        return Parse::Consumed;
+    }
+    if (!LineOk(frame)) return Parse::Consumed;
+    if (ByteAt(body, 1) != Address()) {
+        Violate("frame for address " + HexByte(ByteAt(body, 1)) + ", the unit's address is " +
+                HexByte(Address()));
+        Describe(Report().frames.back().what + " (ignored: other address)");
+        return Parse::Consumed;
+    }
+    if (ByteAt(body, 2) != kFrameKind)
+        Violate("audio frame with " + HexByte(ByteAt(body, 2)) + " where 08 belongs");
+    OnCommand({ByteAt(body, 3), body.substr(4, length - 7), k});
+    return Parse::Consumed;
+}
+
+bool AudioUnit::Advance(std::uint8_t code, bool& repeat) {
+    repeat = stage_ >= 0 && kSequence[stage_] == code;
+    if (repeat) return true;
+    auto next = static_cast<std::size_t>(stage_ + 1);
+    if (next < kSequence.size() && IsRecordCommand(kSequence[next]) &&
+        next + 1 < kSequence.size() && kSequence[next + 1] == code) {
+        // A pass without records: only right for an image of at most one record.
+        CheckPassComplete(kSequence[next] == kVerifyRecord);
+        ++next;
+    }
+    if (next >= kSequence.size() || kSequence[next] != code) {
+        Violate("command " + HexByte(code) + " out of order" +
+                (next < kSequence.size() ? "; expected " + HexByte(kSequence[next]) : ""));
+        return false;
+    }
+    if (IsRecordCommand(static_cast<std::uint8_t>(stage_ >= 0 ? kSequence[stage_] : 0)))
+        CheckPassComplete(kSequence[stage_] == kVerifyRecord);
+    stage_ = static_cast<int>(next);
+    return true;
+}
+
+void AudioUnit::CheckPassComplete(bool verification) {
+    const RecordList* image = Image();
+    if (!image || image->size() < 2) return;
+    const std::size_t done = verification ? Report().verifications.size() : Report().records.size();
+    // The first record of the list is never sent.
+    if (done < image->size() - 1)
+        Violate(std::string(verification ? "verification" : "programming") + " ended after " +
+                std::to_string(done) + " of " + std::to_string(image->size() - 1) + " records");
+}
+
+void AudioUnit::OnCommand(const Command& command) {
+    bool repeat = false;
+    if (!Advance(command.code, repeat)) {
+        Describe(Report().frames.back().what + " (ignored: out of order)");
+        return;
+    }
+    switch (command.code) {
+    case kErase:
+        OnErase(command);
+        return;
+    case kProgramRecord:
+        OnRecord(command, repeat, false);
+        return;
+    case kVerifyRecord:
+        OnRecord(command, repeat, true);
+        return;
+    case kStartApplication:
+        if (verificationFailed_) Violate("application started although verification failed");
+        AnswerStatus(command, 0);
+        Complete("the application was started");
+        return;
+    default:
+        AnswerStatus(command, 0);
+        return;
+    }
+}
+
+void AudioUnit::OnErase(const Command& command) {
+    const UnitFaults& faults = Options().faults;
+    if (!eraseStarted_) {
+        eraseStarted_ = true;
+        eraseDoneMs_ = FrameTime() + Options().eraseStepMs * static_cast<std::uint32_t>(
+                                                                 1 + faults.eraseProgress.size());
+    }
+    // Busy erasing: the frames that arrive meanwhile are not answered.
+    if (static_cast<std::int32_t>(FrameTime() - eraseDoneMs_) < 0) {
+        Describe("erase command (no answer: erasing)");
+        return;
+    }
+    Describe("erase command");
+    AnswerStatus(command, faults.eraseFail ? 0x20 : 0x00);
+}
+
+void AudioUnit::OnRecord(const Command& command, bool repeat, bool verification) {
+    auto& entries = verification ? MutableReport().verifications : MutableReport().records;
+    Text& last = verification ? lastVerificationData_ : lastRecordData_;
+    const char* kind = verification ? "verification record " : "record ";
+    const bool again = repeat && !entries.empty() && command.data == last;
+    if (!again) {
+        RecordEntry entry;
+        entry.index = static_cast<int>(entries.size()) + 1; // record 0 is never sent
+        if (command.data.size() >= 3)
+            entry.address =
+                static_cast<std::uint16_t>(ByteAt(command.data, 1) << 8 | ByteAt(command.data, 2));
+        entry.checksumOk =
+            command.data.size() >= 2 && SumOf(command.data.substr(0, command.data.size() - 1)) ==
+                                            ByteAt(command.data, command.data.size() - 1);
+        if (const RecordList* image = Image()) {
+            if (static_cast<std::size_t>(entry.index) < image->size()) {
+                const TLDane& record = (*image)[entry.index];
+                entry.key = record.key;
+                entry.note = FirstDifference(command.data,
+                                             DescrambleStored(record.programmingText, record.key));
+                entry.matches = entry.note.empty();
+            } else {
+                entry.matches = false;
+                entry.note = "beyond the last record of the image";
+            }
+        }
+        if (entry.matches == false)
+            Violate(kind + std::to_string(entry.index) + " differs from the image: " + entry.note);
+        if (!verification) programmed_[entry.index] = command.data;
+        entries.push_back(entry);
+        last = command.data;
+    }
+    RecordEntry& entry = entries.back();
+    ++entry.attempts;
+    Describe(kind + std::to_string(entry.index) + (again ? " again" : ""));
+    const UnitFaults& faults = Options().faults;
+    if (faults.hangupAtRecord == entry.index && !verification) {
+        DropLine();
+        return;
+    }
+    if (faults.dropAck == entry.index && entry.attempts == 1 && !verification) {
+        Describe(kind + std::to_string(entry.index) + " (first try left unanswered)");
+        return;
+    }
+    if (!verification) {
+        AnswerStatus(command, 0);
+        return;
+    }
+    const auto programmed = programmed_.find(entry.index);
+    const bool same = programmed != programmed_.end() && programmed->second == command.data;
+    if (!same && !again)
+        Violate("verification record " + std::to_string(entry.index) +
+                " differs from the record programmed");
+    if (!same || faults.verifyMismatch == entry.index) {
+        verificationFailed_ = true;
+        AnswerStatus(command, 0x01);
+        return;
+    }
+    AnswerStatus(command, 0);
+}
+
+void AudioUnit::AnswerStatus(const Command& command, std::uint8_t status, std::uint32_t delayMs) {
+    Text body = Bytes({6, Address(), kFrameKind, command.code, status});
+    body.push_back(AsChar(CheckByte(body)));
+    std::uint16_t key = command.keptKey;
+    Answer(kMarker + ScrambleRun(body, key), delayMs);
+}
+
+} // namespace tarnik::sim

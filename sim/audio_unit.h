@@ -1,0 +1,44 @@
+#pragma once
+// The audio verification unit (type 5): byte frames of its own, a fixed command sequence
+// (identify, connect, identify, erase, programming with one command per record, end,
+// verification with one command per record, end, start of the application), and a short
+// answer with a status byte to every frame.
+#include "sim/unit_model.h"
+
+#include <map>
+
+namespace tarnik::sim {
+
+class AudioUnit final : public UnitModel {
+  public:
+    explicit AudioUnit(const UnitOptions& options);
+
+  protected:
+    Parse ParseOne() override;
+    UnitLine ListeningLine() const override { return LineOfUnitType(Options().unitType); }
+
+  private:
+    struct Command {
+        std::uint8_t code;
+        Text data;
+        std::uint16_t keptKey;
+    };
+
+    void OnCommand(const Command& command);
+    // Moves the command sequence on; false when the command is out of order.
+    bool Advance(std::uint8_t code, bool& repeat);
+    void OnErase(const Command& command);
+    void OnRecord(const Command& command, bool repeat, bool verification);
+    void CheckPassComplete(bool verification);
+    void AnswerStatus(const Command& command, std::uint8_t status, std::uint32_t delayMs = 0);
+
+    int stage_ = -1;
+    bool eraseStarted_ = false;
+    std::uint32_t eraseDoneMs_ = 0;
+    bool verificationFailed_ = false;
+    Text lastRecordData_;
+    Text lastVerificationData_;
+    std::map<int, Text> programmed_; // record index -> data as programmed
+};
+
+} // namespace tarnik::sim

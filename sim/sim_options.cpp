@@ -1,0 +1,182 @@
+#include "sim/sim_options.h"
+
+#include <array>
+#include <cctype>
+#include <charconv>
+#include <functional>
+#include <map>
+#include <optional>
+
+namespace tarnik::sim {
+
+namespace {
+
+bool ParseNumber(const std::string& text, std::uint32_t& value, int base = 10) {
+    if (text.empty()) return false;
+    const char* end = text.data() + text.size();
+    const auto result = std::from_chars(text.data(), end, value, base);
+    return result.ec == std::errc() && result.ptr == end;
+}
+
+bool ParseIndex(const std::string& text, int& value) {
+    std::uint32_t n = 0;
+    if (!ParseNumber(text, n) || n > 65535) return false;
+    value = static_cast<int>(n);
+    return true;
+}
+
+bool ParseSerial(const std::string& text, std::array<std::uint8_t, 4>& serial) {
+    if (text.size() != 8) return false;
+    for (std::size_t i = 0; i < 4; ++i) {
+        std::uint32_t byte = 0;
+        if (!ParseNumber(text.substr(i * 2, 2), byte, 16)) return false;
+        serial[i] = static_cast<std::uint8_t>(byte);
+    }
+    return true;
+}
+
+// "1.05": the three digits the unit reports.
+bool ParseVersion(const std::string& text, std::array<std::uint8_t, 3>& version) {
+    std::string digits;
+    for (const char c : text) {
+        if (std::isdigit(static_cast<unsigned char>(c)))
+            digits += c;
+        else if (c != '.')
+            return false;
+    }
+    if (digits.size() != 3) return false;
+    for (std::size_t i = 0; i < 3; ++i)
+        version[i] = static_cast<std::uint8_t>(digits[i] - '0');
+    return true;
+}
+
+bool ParseDate(const std::string& text, UnitDate& date) {
+    std::uint32_t y = 0, m = 0, d = 0;
+    if (text.size() != 10 || text[4] != '-' || text[7] != '-') return false;
+    if (!ParseNumber(text.substr(0, 4), y) || !ParseNumber(text.substr(5, 2), m) ||
+        !ParseNumber(text.substr(8, 2), d) || m < 1 || m > 12 || d < 1 || d > 31)
+        return false;
+    date = {static_cast<int>(y), static_cast<int>(m), static_cast<int>(d)};
+    return true;
+}
+
+bool ParseStatusList(const std::string& text, std::vector<std::uint8_t>& statuses) {
+    statuses.clear();
+    std::size_t from = 0;
+    while (from <= text.size()) {
+        const std::size_t comma = text.find(',', from);
+        const std::string item =
+            text.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
+        std::uint32_t value = 0;
+        if (!ParseNumber(item, value) || value > 255) return false;
+        statuses.push_back(static_cast<std::uint8_t>(value));
+        if (comma == std::string::npos) break;
+        from = comma + 1;
+    }
+    return !statuses.empty();
+}
+
+} // namespace
+
+std::string SimUsage() {
+    return "usage: tarnik-sim --type N [--address HEX] [--image FILE] [--serial XXXXXXXX]\n"
+           "                  [--version 1.05] [--date YYYY-MM-DD] [--boot-type-bit7] [--wire]\n"
+           "                  [--report FILE] [--idle-timeout-ms N] [--hangup-grace-ms N]\n"
+           "                  [--erase-ms N] [--seed N] [faults...]\n"
+           "faults: --silent --wrong-type --bootloader-active --erase-progress 1,1,2\n"
+           "        --erase-fail --drop-ack N --noise --hangup-at-record N\n"
+           "        --answer-delay-ms N --verify-mismatch N   (records count from 0)\n"
+           "Prints \"PTY <path>\", serves one session on that pseudo-terminal and exits 0 when\n"
+           "the host did what a correct host does, 1 otherwise.\n";
+}
+
+ParseOutcome ParseSimArguments(const std::vector<std::string>& args, SimOptions& options) {
+    UnitOptions& unit = options.unit;
+    UnitFaults& faults = unit.faults;
+    bool typeGiven = false;
+    std::uint32_t number = 0;
+
+    const std::map<std::string, std::function<void()>> flags = {
+        {"--wire", [&] { unit.wire = true; }},
+        {"--boot-type-bit7", [&] { unit.bootTypeBit7 = true; }},
+        {"--silent", [&] { faults.silent = true; }},
+        {"--wrong-type", [&] { faults.wrongType = true; }},
+        {"--bootloader-active", [&] { faults.bootloaderActive = true; }},
+        {"--erase-fail", [&] { faults.eraseFail = true; }},
+        {"--noise", [&] { faults.noise = true; }},
+    };
+    const std::map<std::string, std::function<bool(const std::string&)>> valued = {
+        {"--type",
+         [&](const std::string& v) {
+             typeGiven = ParseNumber(v, number) && number <= 18;
+             unit.unitType = static_cast<int>(number);
+             return typeGiven;
+         }},
+        {"--address",
+         [&](const std::string& v) {
+             const bool ok = v.size() <= 2 && ParseNumber(v, number, 16);
+             unit.address = static_cast<std::uint8_t>(number);
+             return ok;
+         }},
+        {"--image",
+         [&](const std::string& v) {
+             options.imagePath = v;
+             return !v.empty();
+         }},
+        {"--report",
+         [&](const std::string& v) {
+             options.reportPath = v;
+             return !v.empty();
+         }},
+        {"--serial", [&](const std::string& v) { return ParseSerial(v, unit.serial); }},
+        {"--version", [&](const std::string& v) { return ParseVersion(v, unit.version); }},
+        {"--date",
+         [&](const std::string& v) {
+             UnitDate date;
+             if (!ParseDate(v, date)) return false;
+             unit.date = date;
+             return true;
+         }},
+        {"--idle-timeout-ms",
+         [&](const std::string& v) { return ParseNumber(v, options.idleTimeoutMs); }},
+        {"--hangup-grace-ms",
+         [&](const std::string& v) { return ParseNumber(v, options.hangupGraceMs); }},
+        {"--erase-ms", [&](const std::string& v) { return ParseNumber(v, unit.eraseStepMs); }},
+        {"--seed", [&](const std::string& v) { return ParseNumber(v, unit.noiseSeed); }},
+        {"--erase-progress",
+         [&](const std::string& v) { return ParseStatusList(v, faults.eraseProgress); }},
+        {"--drop-ack", [&](const std::string& v) { return ParseIndex(v, faults.dropAck); }},
+        {"--hangup-at-record",
+         [&](const std::string& v) { return ParseIndex(v, faults.hangupAtRecord); }},
+        {"--verify-mismatch",
+         [&](const std::string& v) { return ParseIndex(v, faults.verifyMismatch); }},
+        {"--answer-delay-ms",
+         [&](const std::string& v) { return ParseNumber(v, faults.answerDelayMs); }},
+    };
+
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string name = args[i];
+        std::optional<std::string> value;
+        if (const std::size_t eq = name.find('=');
+            eq != std::string::npos && name.rfind("--", 0) == 0) {
+            value = name.substr(eq + 1);
+            name.resize(eq);
+        }
+        if (name == "--help" || name == "-h") return {true, true, {}};
+        if (const auto flag = flags.find(name); flag != flags.end() && !value) {
+            flag->second();
+            continue;
+        }
+        const auto option = valued.find(name);
+        if (option == valued.end()) return {false, false, "unknown argument " + args[i]};
+        if (!value) {
+            if (i + 1 >= args.size()) return {false, false, name + " needs a value"};
+            value = args[++i];
+        }
+        if (!option->second(*value)) return {false, false, "bad value for " + name + ": " + *value};
+    }
+    if (!typeGiven) return {false, false, "--type N (0..18) is required"};
+    return {true, false, {}};
+}
+
+} // namespace tarnik::sim

@@ -1,0 +1,271 @@
+#include "sim/unit_model.h"
+
+#include "sim/audio_unit.h"
+#include "sim/main_family_unit.h"
+#include "sim/network_unit.h"
+#include "tools/hexcodec.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <utility>
+
+namespace tarnik::sim {
+
+bool IsNetworkUnit(int unitType) {
+    return unitType == 4 || unitType == 9 || unitType == 15;
+}
+
+bool IsAudioUnit(int unitType) {
+    return unitType == 5;
+}
+
+UnitLine LineOfUnitType(int unitType) {
+    switch (unitType) {
+    case 0:
+    case 18:
+        return {9600, paNone, sb1_0};
+    case 7:
+    case 16:
+        return {19200, paNone, sb1_0};
+    case 4:
+    case 9:
+        return {4800, paEven, sb2_0};
+    case 15:
+        return {57600, paNone, sb2_0};
+    default:
+        return {38400, paNone, sb1_0};
+    }
+}
+
+UnitLine NetworkBootloaderLine() {
+    return {57600, paNone, sb2_0};
+}
+
+UnitLine NetworkApplicationLine(int unitType) {
+    if (unitType == 4) return {19200, paNone, sb2_0};
+    return LineOfUnitType(unitType);
+}
+
+std::uint32_t WireTimeMs(std::size_t count, const LineSettings& line) {
+    if (line.baud <= 0) return 0;
+    const std::uint64_t bits =
+        10 + (line.parity != paNone ? 1 : 0) + (line.stopbits != sb1_0 ? 1 : 0);
+    const std::uint64_t total = bits * count * 1000;
+    return static_cast<std::uint32_t>((total + static_cast<std::uint64_t>(line.baud) - 1) /
+                                      static_cast<std::uint64_t>(line.baud));
+}
+
+namespace {
+
+LineSettings ToLineSettings(const UnitLine& line) {
+    return LineSettings{line.baud, line.parity, line.stopbits, da8};
+}
+
+std::string LineText(const LineSettings& line, bool withParity) {
+    static const char* const kParity[] = {"none", "odd", "even", "mark", "space"};
+    char text[96];
+    std::snprintf(text, sizeof text, "%d baud%s%s, %s stop bit%s", line.baud,
+                  withParity ? ", parity " : "", withParity ? kParity[line.parity] : "",
+                  line.stopbits == sb1_0 ? "1" : "2", line.stopbits == sb1_0 ? "" : "s");
+    return text;
+}
+
+bool SameStopBits(TStopbits a, TStopbits b) {
+    return (a == sb1_0) == (b == sb1_0);
+}
+
+} // namespace
+
+UnitModel::UnitModel(UnitOptions options)
+    : options_(std::move(options)), noise_(options_.noiseSeed) {
+    report_.unitType = options_.unitType;
+    if (options_.image) report_.imageRecords = options_.image->size();
+}
+
+void UnitModel::OnHostBytes(const Text& bytes, std::uint32_t nowMs, const LineSettings& line) {
+    if (bytes.empty() || hungUp_) return;
+    std::uint32_t due = nowMs + (options_.wire ? WireTimeMs(bytes.size(), line) : 0);
+    // Bytes keep their order on the line even when a later write is faster.
+    if (!arrivals_.empty() && static_cast<std::int32_t>(due - lastArrivalDue_) < 0)
+        due = lastArrivalDue_;
+    lastArrivalDue_ = due;
+    arrivals_.push_back({due, bytes, line});
+    Advance(nowMs);
+}
+
+Text UnitModel::TakeUnitBytes(std::uint32_t nowMs) {
+    Advance(nowMs);
+    Text due;
+    while (!out_.empty() && static_cast<std::int32_t>(nowMs - out_.front().dueMs) >= 0) {
+        due += out_.front().bytes;
+        out_.pop_front();
+    }
+    return hungUp_ ? Text() : due;
+}
+
+void UnitModel::Advance(std::uint32_t nowMs) {
+    TakeArrivals(nowMs);
+    ParseBuffered();
+    DropStalePartial(nowMs);
+}
+
+void UnitModel::TakeArrivals(std::uint32_t nowMs) {
+    while (!arrivals_.empty() && static_cast<std::int32_t>(nowMs - arrivals_.front().dueMs) >= 0) {
+        const Arrival& a = arrivals_.front();
+        in_ += a.bytes;
+        stamps_.insert(stamps_.end(), a.bytes.size(), Stamp{a.dueMs, a.line});
+        arrivals_.pop_front();
+    }
+}
+
+void UnitModel::ParseBuffered() {
+    while (!in_.empty() && !hungUp_) {
+        if (ParseOne() == Parse::NeedMore) break;
+    }
+    if (hungUp_) {
+        in_.clear();
+        stamps_.clear();
+    }
+}
+
+void UnitModel::DropStalePartial(std::uint32_t nowMs) {
+    if (in_.empty()) return;
+    if (nowMs - stamps_.back().timeMs <= options_.staleFrameMs) return;
+    frameTime_ = stamps_.back().timeMs;
+    Violate("incomplete frame dropped: " + BytesToHexList(in_));
+    SkipJunk(in_.size(), false);
+}
+
+std::optional<std::uint32_t> UnitModel::NextEventMs() const {
+    std::optional<std::uint32_t> next;
+    const auto consider = [&next](std::uint32_t t) {
+        if (!next || static_cast<std::int32_t>(t - *next) < 0) next = t;
+    };
+    if (!arrivals_.empty()) consider(arrivals_.front().dueMs);
+    if (!out_.empty()) consider(out_.front().dueMs);
+    if (!in_.empty()) consider(stamps_.back().timeMs + options_.staleFrameMs + 1);
+    return next;
+}
+
+void UnitModel::EndSession(const std::string& reason) {
+    if (report_.endReason.empty()) report_.endReason = reason;
+}
+
+bool UnitModel::HostCorrect() const {
+    if (!report_.violations.empty() || report_.frames.empty()) return false;
+    return report_.complete || options_.faults.BlockCompletion();
+}
+
+UnitModel::Frame UnitModel::TakeFrame(std::size_t n, const std::string& what) {
+    n = std::min(n, in_.size());
+    Frame frame{in_.substr(0, n), n ? stamps_[n - 1].timeMs : frameTime_,
+                n ? stamps_[0].line : LineSettings{}};
+    in_.erase(0, n);
+    stamps_.erase(stamps_.begin(), stamps_.begin() + static_cast<std::ptrdiff_t>(n));
+    frameTime_ = frame.timeMs;
+    report_.frames.push_back({frame.timeMs, frame.line, frame.bytes, what});
+    return frame;
+}
+
+void UnitModel::Describe(const std::string& what) {
+    if (!report_.frames.empty()) report_.frames.back().what = what;
+}
+
+void UnitModel::SkipJunk(std::size_t n, bool violation) {
+    n = std::min(n, in_.size());
+    if (n == 0) return;
+    frameTime_ = stamps_[n - 1].timeMs;
+    if (violation)
+        Violate(std::to_string(n) +
+                " byte(s) outside any frame: " + BytesToHexList(in_.substr(0, n)));
+    report_.junkBytes += n;
+    in_.erase(0, n);
+    stamps_.erase(stamps_.begin(), stamps_.begin() + static_cast<std::ptrdiff_t>(n));
+}
+
+bool UnitModel::ListensWith(const LineSettings& line) const {
+    const LineSettings expected = ToLineSettings(ListeningLine());
+    return line.baud == expected.baud && SameStopBits(line.stopbits, expected.stopbits) &&
+           (!options_.checkParity || line.parity == expected.parity);
+}
+
+LineSettings UnitModel::ArrivalLine(const LineSettings& before, const LineSettings& after) const {
+    const bool late =
+        before != after && ListensWith(before) && !ListensWith(after) && SwitchExpected(after);
+    return late ? before : after;
+}
+
+bool UnitModel::LineOk(const Frame& frame) {
+    if (ListensWith(frame.line)) return true;
+    const LineSettings expected = ToLineSettings(ListeningLine());
+    const std::string settings = LineText(frame.line, options_.checkParity);
+    if (LineExcused(frame.line)) {
+        Describe(report_.frames.back().what + " (not understood at " + settings + ")");
+        return false;
+    }
+    Violate("frame sent at " + settings + " while the unit listens at " +
+            LineText(expected, options_.checkParity));
+    Describe(report_.frames.back().what + " (ignored: wrong line settings)");
+    return false;
+}
+
+void UnitModel::Violate(const std::string& text) {
+    report_.violations.push_back({frameTime_, text});
+}
+
+void UnitModel::Answer(const Text& bytes, std::uint32_t extraDelayMs) {
+    if (hungUp_ || Silent()) return;
+    const std::uint32_t due =
+        frameTime_ + options_.processingDelayMs + options_.faults.answerDelayMs + extraDelayMs;
+    QueueOutput(bytes, due);
+    if (options_.faults.noise) QueueOutput(Junk(), lastOutputDue_ + 1);
+}
+
+void UnitModel::QueueOutput(const Text& bytes, std::uint32_t dueMs) {
+    if (options_.wire) {
+        if (!out_.empty() && static_cast<std::int32_t>(dueMs - lastOutputDue_) < 0)
+            dueMs = lastOutputDue_;
+        dueMs += WireTimeMs(bytes.size(), ToLineSettings(ListeningLine()));
+    }
+    // Answers leave in the order they were made.
+    if (!out_.empty() && static_cast<std::int32_t>(dueMs - lastOutputDue_) < 0)
+        dueMs = lastOutputDue_;
+    lastOutputDue_ = dueMs;
+    out_.push_back({dueMs, bytes});
+}
+
+Text UnitModel::Junk() {
+    // Printable bytes that can start no answer of any family: no marker byte, no letter of
+    // the network handshakes.
+    static const std::string kAlphabet = "0123456789ABCDFGHJKLMNOPQRUVWXYZ#%&*+-./:;<=>?@[]^_";
+    std::uniform_int_distribution<std::size_t> length(2, 6);
+    std::uniform_int_distribution<std::size_t> pick(0, kAlphabet.size() - 1);
+    Text junk(length(noise_), ' ');
+    for (char& c : junk)
+        c = kAlphabet[pick(noise_)];
+    return junk;
+}
+
+void UnitModel::DropLine() {
+    hungUp_ = true;
+    out_.clear();
+    EndSession("the unit dropped the line");
+}
+
+void UnitModel::Complete(const std::string& reason) {
+    report_.complete = true;
+    EndSession(reason);
+}
+
+std::uint8_t UnitModel::ReportedTypeCode() const {
+    const int type = options_.unitType;
+    return static_cast<std::uint8_t>(options_.faults.wrongType ? (type + 1) % 19 : type);
+}
+
+std::unique_ptr<UnitModel> CreateUnitModel(const UnitOptions& options) {
+    if (IsNetworkUnit(options.unitType)) return std::make_unique<NetworkUnit>(options);
+    if (IsAudioUnit(options.unitType)) return std::make_unique<AudioUnit>(options);
+    return std::make_unique<MainFamilyUnit>(options);
+}
+
+} // namespace tarnik::sim

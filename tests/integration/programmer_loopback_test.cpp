@@ -1,0 +1,124 @@
+// The loader's main-family programmer against the emulated unit on the in-process line: a
+// whole process on a virtual clock, judged by the unit's report.
+#include "host_side.h"
+#include "programmers/s19_programmer.h"
+#include "serial/tfustaw.h"
+#include "sim/loopback.h"
+
+#include <gtest/gtest.h>
+
+namespace tarnik::sim::testing {
+namespace {
+
+class QuietView final : public ProcessView {
+  public:
+    QuietView(MessagePump& pump, int unitType, bool verify)
+        : pump_(pump), unitType_(unitType), verify_(verify) {}
+    void LogLine(const Text& line) override { log.push_back(line); }
+    void SetInfoTx(const Text& caption) override { status = caption; }
+    void SetInfoTxColour(StatusColour) override {}
+    void SetPBarPosition(int) override {}
+    void SetPBarVisible(bool) override {}
+    void SetLabGrot(const Text&) override {}
+    int SpinnerCounter() const override { return 0; }
+    void SetSpinnerCounter(int) override {}
+    void SetApplicationTitle(const Text&) override {}
+    bool BoxVerChecked() const override { return verify_; }
+    Text EdNrSerialText() const override { return serial; }
+    int UnitType() const override { return unitType_; }
+    std::uint32_t BootAddress() const override { return 0; }
+    bool AskYesNo(const Text&, bool) override { return true; }
+    void ProcessMessages() override { pump_.processMessages(); }
+
+    std::vector<Text> log;
+    Text status;
+    Text serial = "12345678";
+
+  private:
+    MessagePump& pump_;
+    int unitType_;
+    bool verify_;
+};
+
+struct ProcessOutcome {
+    int exitStatus = -1;
+    Text status;
+};
+
+ProcessOutcome RunS19Process(UnitModel& unit, const UnitOptions& options, bool verify) {
+    VirtualClock clock;
+    SimulatedPort port(clock, &unit);
+    LoopbackPump pump;
+    pump.AddPort(&port);
+    QuietView view(pump, options.unitType, verify);
+    TFUstaw link(port, pump, clock, view);
+    const LineSettings line = [&] {
+        const UnitLine u = LineOfUnitType(options.unitType);
+        return LineSettings{u.baud, u.parity, u.stopbits, da8};
+    }();
+    TBaudRate rate{};
+    BaudRateFromBits(line.baud, rate);
+    port.SetBaudRate(rate);
+    port.SetParity(line.parity);
+    port.SetStopbits(line.stopbits);
+    port.Open();
+    KeyGenerator keys(7);
+    ProcessOutcome run;
+    ImageHeader header;
+    ProcessContext context{view, link, clock, *options.image, keys, run.exitStatus, header};
+    TS19_WR programmer(context, options.address);
+    programmer.StartProcess(options.unitType);
+    run.status = view.status;
+    return run;
+}
+
+TEST(ProgrammerAgainstUnitModel, MainFamilyProcessSatisfiesTheUnit) {
+    for (const bool verify : {false, true}) {
+        UnitOptions options;
+        options.unitType = 1;
+        options.address = 0x05;
+        options.image = S19Image(5);
+        options.faults.eraseProgress = {1, 2};
+        options.faults.dropAck = 2;
+        const auto unit = CreateUnitModel(options);
+        const ProcessOutcome run = RunS19Process(*unit, options, verify);
+        EXPECT_EQ(run.exitStatus, 20) << run.status;
+        EXPECT_TRUE(unit->HostCorrect()) << ReportToJson(unit->Report(), false);
+        EXPECT_EQ(unit->Report().verifications.size(), verify ? 5u : 0u);
+    }
+}
+
+TEST(ProgrammerAgainstUnitModel, EveryMainFamilyTypeWithNoiseOrAnActiveBootloader) {
+    for (const int type : {0, 2, 3, 6, 7, 8, 10, 11, 12, 13, 14, 16, 17, 18}) {
+        UnitOptions options;
+        options.unitType = type;
+        options.image = S19Image(3);
+        options.faults.noise = type % 2 == 0;
+        options.faults.bootloaderActive = type % 3 == 0;
+        const auto unit = CreateUnitModel(options);
+        const ProcessOutcome run = RunS19Process(*unit, options, true);
+        EXPECT_EQ(run.exitStatus, 20) << "type " << type << ": " << run.status;
+        EXPECT_TRUE(unit->HostCorrect()) << ReportToJson(unit->Report(), false);
+    }
+}
+
+TEST(ProgrammerAgainstUnitModel, TimeOutPathsEndWithoutViolations) {
+    UnitOptions options;
+    options.unitType = 0;
+    options.image = S19Image(2);
+    options.faults.verifyMismatch = 1;
+    auto unit = CreateUnitModel(options);
+    ProcessOutcome run = RunS19Process(*unit, options, true);
+    EXPECT_EQ(run.exitStatus, 18 + 5376);
+    EXPECT_TRUE(unit->HostCorrect()) << ReportToJson(unit->Report(), false);
+
+    options.faults = {};
+    options.faults.wrongType = true;
+    unit = CreateUnitModel(options);
+    run = RunS19Process(*unit, options, true);
+    EXPECT_EQ(run.exitStatus, 2);
+    EXPECT_TRUE(unit->HostCorrect()) << ReportToJson(unit->Report(), false);
+}
+
+} // namespace
+} // namespace tarnik::sim::testing

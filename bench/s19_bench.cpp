@@ -1,0 +1,226 @@
+// Benchmark of a whole main-family process over a real pseudo-terminal: an expander image of
+// 256 records of 256 data bytes, programmed and verified on tarnik-sim with wire timing at
+// 38400 baud. Prints, for programming and verification, the time taken divided by the time
+// the exchanged bytes need on the wire, and the process's CPU time and peak memory.
+// It measures and prints; it asserts nothing.
+#include "image/image_file.h"
+#include "image/image_writer.h"
+#include "programmers/process_view.h"
+#include "programmers/s19_programmer.h"
+#include "serial/plain_message_pump.h"
+#include "serial/tcomm64.h"
+#include "serial/tfustaw.h"
+#include "tools/clock.h"
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <iostream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace tarnik;
+
+constexpr int kUnitType = 1;
+constexpr int kRecords = 256;
+constexpr std::size_t kDataBytes = 256;
+constexpr int kBaud = 38400;
+constexpr double kBitsPerByte = 10.0;
+
+// What happened in one step: when it began, and the bytes sent and received in it.
+struct StepTally {
+    Text status;
+    std::uint32_t startMs = 0;
+    std::uint32_t endMs = 0;
+    std::size_t txBytes = 0;
+    std::size_t rxBytes = 0;
+};
+
+// Counts the traced bytes per step; everything else of the window is a no-op.
+class TallyView final : public ProcessView {
+public:
+    TallyView(MessagePump& pump, Clock& clock) : pump_(pump), clock_(clock) {}
+
+    void LogLine(const Text& line) override {
+        if (steps_.empty()) return;
+        if (line.rfind("TX: ", 0) == 0) steps_.back().txBytes += (line.size() - 4) / 3;
+        if (line.rfind("RX:", 0) == 0) steps_.back().rxBytes += (line.size() - 3) / 3;
+    }
+    void SetInfoTx(const Text& caption) override {
+        const std::uint32_t now = clock_.TickMs();
+        if (!steps_.empty()) steps_.back().endMs = now;
+        steps_.push_back({caption, now, now, 0, 0});
+    }
+    void SetInfoTxColour(StatusColour) override {}
+    void SetPBarPosition(int) override {}
+    void SetPBarVisible(bool) override {}
+    void SetLabGrot(const Text&) override {}
+    int SpinnerCounter() const override { return 0; }
+    void SetSpinnerCounter(int) override {}
+    void SetApplicationTitle(const Text&) override {}
+    bool BoxVerChecked() const override { return true; }
+    Text EdNrSerialText() const override { return {}; }
+    int UnitType() const override { return kUnitType; }
+    std::uint32_t BootAddress() const override { return 1; }
+    bool AskYesNo(const Text&, bool) override { return false; }
+    void ProcessMessages() override { pump_.processMessages(); }
+
+    void Close() {
+        if (!steps_.empty()) steps_.back().endMs = clock_.TickMs();
+    }
+    const StepTally* Find(const Text& status) const {
+        for (const StepTally& s : steps_)
+            if (s.status == status) return &s;
+        return nullptr;
+    }
+    Text LastStatus() const { return steps_.empty() ? Text{} : steps_.back().status; }
+
+private:
+    MessagePump& pump_;
+    Clock& clock_;
+    std::vector<StepTally> steps_;
+};
+
+std::string WriteBenchImage() {
+    ImageSpec spec;
+    spec.unitType = kUnitType;
+    spec.version = "1.00";
+    spec.dateSeconds = 1700000000;
+    spec.fileKey = 0x5A17;
+    for (int i = 0; i < kRecords; ++i) {
+        Text data;
+        for (std::size_t b = 0; b < kDataBytes; ++b)
+            data += AsChar(static_cast<std::uint8_t>(i * 31 + b * 7));
+        spec.records.push_back({static_cast<std::uint16_t>(i * kDataBytes), data,
+                                static_cast<std::uint16_t>(0x1357 + i * 0x9E3)});
+    }
+    char path[] = "/tmp/tarnik-bench-XXXXXX.bin";
+    const int fd = mkstemps(path, 4);
+    if (fd < 0) throw std::runtime_error("cannot create a temporary image file");
+    close(fd);
+    WriteImageFile(path, BuildImage(spec));
+    return path;
+}
+
+struct Emulator {
+    pid_t pid = -1;
+    std::string pty;
+};
+
+// Starts tarnik-sim and reads the pseudo-terminal it serves from its first output line.
+Emulator StartEmulator(const std::string& simPath, const std::string& imagePath) {
+    int out[2];
+    if (pipe(out) != 0) throw std::runtime_error("pipe failed");
+    const pid_t pid = fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        close(out[0]);
+        close(out[1]);
+        execl(simPath.c_str(), simPath.c_str(), "--type", "1", "--address", "01", "--wire",
+              "--image", imagePath.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(out[1]);
+    std::string line;
+    char c = 0;
+    while (read(out[0], &c, 1) == 1 && c != '\n')
+        line += c;
+    close(out[0]);
+    if (line.rfind("PTY ", 0) != 0) throw std::runtime_error("tarnik-sim did not start: " + line);
+    return {pid, line.substr(4)};
+}
+
+double CpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+long PeakMemoryKb() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+void PrintRatio(const TallyView& view, const Text& status, const char* label) {
+    const StepTally* step = view.Find(status);
+    if (step == nullptr) {
+        std::printf("%-12s not reached\n", label);
+        return;
+    }
+    const double measuredMs = step->endMs - step->startMs;
+    const double wireMs = (step->txBytes + step->rxBytes) * kBitsPerByte * 1000.0 / kBaud;
+    std::printf("%-12s %8.0f ms measured, %8.0f ms on the wire (%zu bytes out, %zu in): "
+                "ratio %.3f\n",
+                label, measuredMs, wireMs, step->txBytes, step->rxBytes,
+                wireMs > 0 ? measuredMs / wireMs : 0.0);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::string simPath = argc > 1 ? argv[1] : TARNIK_SIM_PATH;
+    try {
+        const std::string imagePath = WriteBenchImage();
+        PlainMessagePump pump;
+        SteadyClock clock;
+        TComm64 comm(pump);
+        TallyView view(pump, clock);
+        TFUstaw link(comm, pump, clock, view);
+
+        RecordList records;
+        const ImageLoadResult loaded = LoadImageRecords(imagePath, Text(), records, view);
+        if (!loaded.ok()) throw std::runtime_error("image: " + loaded.message);
+
+        Emulator emulator = StartEmulator(simPath, imagePath);
+        comm.SetDeviceName(emulator.pty);
+        comm.SetBaudRate(cbr38400);
+        comm.SetParity(paNone);
+        comm.SetStopbits(sb1_0);
+        if (!comm.Open()) throw std::runtime_error("cannot open " + emulator.pty);
+
+        KeyGenerator keys(static_cast<std::uint32_t>(std::time(nullptr)));
+        int exitStatus = -1;
+        ProcessContext context{view, link, clock, records, keys, exitStatus, *loaded.header};
+        TS19_WR programmer(context, 1);
+
+        const double cpuBefore = CpuSeconds();
+        const std::uint32_t startMs = clock.TickMs();
+        programmer.StartProcess(kUnitType);
+        const std::uint32_t elapsedMs = clock.TickMs() - startMs;
+        const double cpu = CpuSeconds() - cpuBefore;
+        view.Close();
+        comm.Close();
+
+        int simStatus = 0;
+        waitpid(emulator.pid, &simStatus, 0);
+        std::remove(imagePath.c_str());
+
+        std::printf("type 1 expander, %d records of %zu bytes, %d baud, tarnik-sim --wire\n",
+                    kRecords, kDataBytes, kBaud);
+        std::printf("exit status %d, last status \"%s\", emulator %s\n", exitStatus,
+                    view.LastStatus().c_str(),
+                    WIFEXITED(simStatus) && WEXITSTATUS(simStatus) == 0 ? "accepted the traffic"
+                                                                        : "reported faults");
+        PrintRatio(view, "Process status: Programming ...", "programming");
+        PrintRatio(view, "Process status: Verification", "verification");
+        std::printf("process      %u ms, CPU %.2f s (%.1f %% of one core), peak memory %.1f MB\n",
+                    elapsedMs, cpu, elapsedMs > 0 ? cpu * 100000.0 / elapsedMs : 0.0,
+                    PeakMemoryKb() / 1024.0);
+        return 0;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "s19_bench: %s\n", e.what());
+        return 1;
+    }
+}

@@ -1,0 +1,427 @@
+#include "programmers/s19_programmer.h"
+
+#include "s19_rig.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace tarnik::test {
+namespace {
+
+using Steps = std::vector<Text>;
+
+const Steps kIdentToBooting = {"Sleep", "Unit identification", "Connection establishment",
+                               "Booting"};
+const Steps kErasure = {"Erasing Block No 1 memory...", "Block No memory erasure completed",
+                        "Erasing Block No 2 memory...", "Block No 2 memory erasure completed"};
+
+Steps Join(std::initializer_list<Steps> parts) {
+    Steps all;
+    for (const Steps& p : parts)
+        all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
+std::uint16_t HeaderKey(const Text& frame) {
+    return static_cast<std::uint16_t>(ByteAt(frame, 3) << 8 | ByteAt(frame, 4));
+}
+
+const Text kConnectionFailed = "Process status: An error occurred. Connection establishment";
+
+// ---- whole processes -------------------------------------------------------------------
+
+TEST(S19Process, ExpanderProgramsAllRecordsAndStartsTheApplication) {
+    Rig rig;
+    rig.Run(1);
+
+    EXPECT_EQ(rig.view.StepLines(),
+              Join({kIdentToBooting,
+                    kErasure,
+                    {"Start of programming", "Programming ...", "End of programming",
+                     "Ending programming", "Starting application program", "Ending process"}}));
+    EXPECT_EQ(rig.exitStatus, 20);
+    EXPECT_EQ(rig.view.LastInfoTx(), "Process status: Ending process");
+    EXPECT_EQ(rig.view.colour, StatusColour::Black);
+    EXPECT_TRUE(rig.view.pbarVisible);
+    EXPECT_EQ(rig.unit.RecordOrder(FrameKind::Record),
+              (std::vector<std::uint16_t>{0x1000, 0x1100, 0x1200, 0x1300}));
+    EXPECT_EQ(rig.unit.memory.size(), 4u);
+    EXPECT_EQ(rig.unit.Count(FrameKind::Verify), 0u);
+    EXPECT_EQ(rig.unit.Count(FrameKind::StartApplication), 1u);
+    // The percentage follows the record index; 100 only when the application is started.
+    EXPECT_EQ(rig.view.titles,
+              (Steps{"Tarnik v2.01A_EN  0 %", "Tarnik v2.01A_EN  25 %", "Tarnik v2.01A_EN  50 %",
+                     "Tarnik v2.01A_EN  75 %", "Tarnik v2.01A_EN  100 %"}));
+    EXPECT_EQ(rig.view.pbar, (std::vector<int>{0, 1, 2, 3}));
+    // Every built frame announces its expected answer.
+    const auto waits = std::count_if(rig.view.log.begin(), rig.view.log.end(),
+                                     [](const Text& l) { return l.rfind("wOczek= ", 0) == 0; });
+    EXPECT_EQ(waits, 2 + 1 + 4 + 1 + 1); // connect (steps 2, 4), start, records, end, start app
+}
+
+TEST(S19Process, AccessControllerWithVerificationPassesStep14AndVerifiesEveryRecord) {
+    Rig rig;
+    rig.view.boxVer = true;
+    rig.view.edNrSerial = "0000ABCD";
+    rig.unit.script.reportedType = 2;
+    rig.Run(2);
+
+    EXPECT_EQ(rig.view.StepLines(),
+              Join({kIdentToBooting,
+                    kErasure,
+                    {"Start of programming", "Programming ...", "", "End of programming",
+                     "Ending programming", "Verification", "Starting application program",
+                     "Ending process"}}));
+    EXPECT_EQ(rig.exitStatus, 20);
+    EXPECT_EQ(rig.unit.Count(FrameKind::SerialQuery), 0u);
+    EXPECT_EQ(rig.unit.RecordOrder(FrameKind::Verify),
+              (std::vector<std::uint16_t>{0x1000, 0x1100, 0x1200, 0x1300}));
+}
+
+TEST(S19Process, ControllerType0AsksForTheBootloaderWithTheAddresslessFrame) {
+    Rig rig{UnitScript{.address = 0x00, .reportedType = 0}, cbr9600};
+    rig.view.boxVer = true;
+    rig.Run(0, 0x00);
+    EXPECT_EQ(rig.exitStatus, 20);
+    EXPECT_GE(rig.unit.Count(FrameKind::BootRequestType0), 1u);
+    EXPECT_EQ(rig.unit.Count(FrameKind::BootRequest), 0u);
+}
+
+TEST(S19Process, ConverterType3UsesTheDDMarker) {
+    Rig rig{UnitScript{.address = 0x04, .marker = "\xDD\xDD", .reportedType = 3}};
+    rig.Run(3, 0x04);
+    EXPECT_EQ(rig.exitStatus, 20);
+    const auto identify = rig.unit.Of(FrameKind::Identify);
+    ASSERT_FALSE(identify.empty());
+    EXPECT_EQ(identify.front()->bytes, Text("\xDD\xDD\x04\x02\x80\x40", 6));
+    ASSERT_GE(rig.unit.Count(FrameKind::BootRequest), 1u);
+    EXPECT_EQ(rig.unit.Of(FrameKind::BootRequest).front()->bytes.substr(0, 2), "\xDD\xDD");
+}
+
+TEST(S19Process, ConverterType3DoesNotHearFFReplies) {
+    Rig rig{UnitScript{.marker = "\xDD\xDD", .replyMarker = "\xFF\xFF", .reportedType = 3}};
+    rig.Run(3);
+    EXPECT_GT(rig.unit.Count(FrameKind::Identify), 10u);
+    EXPECT_EQ(rig.view.LastInfoTx(), kConnectionFailed);
+}
+
+TEST(S19Process, AddressAbove255SendsItsLowByte) {
+    Rig rig{UnitScript{.address = 0xA5, .reportedType = 7}, cbr19200};
+    rig.Run(7, 0x1A5);
+    EXPECT_EQ(rig.exitStatus, 20);
+    for (const HostFrame& f : rig.unit.frames)
+        EXPECT_EQ(ByteAt(f.bytes, 2), 0xA5);
+}
+
+// ---- identification, connection, serial query ------------------------------------------
+
+TEST(S19Identification, SilentUnitFailsAfter10sAsConnectionEstablishment) {
+    Rig rig{UnitScript{.reportedType = -1}};
+    rig.Run(1);
+    EXPECT_EQ(rig.view.StepLines(),
+              (Steps{"Sleep", "Unit identification", "Connection establishment",
+                     "An error occurred. Connection establishment"}));
+    EXPECT_EQ(rig.exitStatus, 5380);
+    EXPECT_EQ(rig.view.LastInfoTx(), kConnectionFailed);
+    EXPECT_EQ(rig.view.colour, StatusColour::Red);
+    const std::uint32_t took = *rig.view.StatusTime(kConnectionFailed) -
+                               *rig.view.StatusTime("Process status: Unit identification");
+    EXPECT_GT(took, 10000u);
+    EXPECT_LT(took, 10100u);
+
+    // Connect frame and identify query alternate; the connect frame repeats byte for byte.
+    const auto& frames = rig.unit.frames;
+    ASSERT_GT(frames.size(), 10u);
+    for (std::size_t i = 0; i < frames.size(); ++i)
+        EXPECT_EQ(frames[i].kind, i % 2 == 0 ? FrameKind::Connect : FrameKind::Identify);
+    EXPECT_EQ(frames[0].bytes, frames[2].bytes);
+    EXPECT_EQ(frames[1].bytes, Text("\xFF\xFF\x01\x02\x80\x81", 6));
+}
+
+TEST(S19Identification, ActiveBootloaderGoesStraightToBooting) {
+    Rig rig{UnitScript{.reportedType = -1, .bootloaderActive = true}};
+    int exitAtBooting = -1;
+    rig.AtStep(TS19_WR::kBooting, [&] { exitAtBooting = rig.exitStatus; });
+    rig.Run(1);
+    EXPECT_EQ(exitAtBooting, 2);
+    const Steps steps = rig.view.StepLines();
+    ASSERT_GE(steps.size(), 3u);
+    EXPECT_EQ(steps[2], "Booting");
+    EXPECT_EQ(rig.exitStatus, 20);
+    EXPECT_EQ(rig.unit.Count(FrameKind::Identify), 0u);
+}
+
+TEST(S19Identification, ElevenForeignRepliesEndWithWrongUnit) {
+    Rig rig{UnitScript{.reportedType = 7}};
+    rig.Run(1);
+    EXPECT_EQ(rig.view.CountLog("--B\xB3"
+                                "ad rozpoznania dev"),
+              11u);
+    EXPECT_EQ(rig.view.LastInfoTx(), "Process status: This program is not intended for this unit ");
+    EXPECT_EQ(rig.exitStatus, 2);
+    EXPECT_EQ(rig.unit.Count(FrameKind::BootRequest), 0u);
+}
+
+TEST(S19Identification, Type2WithIncompleteSerialQueriesTheUnitFirst) {
+    Rig rig{UnitScript{.reportedType = 2, .serial = Text("\x12\x34\xAB\x0F", 4)}};
+    rig.view.edNrSerial = "1234";
+    TS19_WR& process = rig.Run(2);
+    const Steps steps = rig.view.StepLines();
+    ASSERT_GE(steps.size(), 4u);
+    EXPECT_EQ(Steps(steps.begin(), steps.begin() + 4),
+              (Steps{"Sleep", "Unit identification", "", "Connection establishment"}));
+    EXPECT_EQ(process.UnitSerial(), "1234AB0F");
+    EXPECT_EQ(rig.unit.Of(FrameKind::SerialQuery).front()->bytes,
+              Text("\xFF\xFF\x01\x02\x05\x06", 6));
+    EXPECT_EQ(rig.exitStatus, 20);
+}
+
+TEST(S19Identification, SerialQueryWithoutAnswerFailsAfter5s) {
+    Rig rig{UnitScript{.reportedType = 2}};
+    rig.view.edNrSerial = "";
+    rig.Run(2);
+    EXPECT_EQ(rig.view.LastInfoTx(), kConnectionFailed);
+    EXPECT_EQ(rig.exitStatus, 5380);
+    EXPECT_GT(rig.unit.Count(FrameKind::SerialQuery), 10u);
+}
+
+TEST(S19Connection, FirstFrameLeaves300msAfterIdentificationThenAlternates) {
+    Rig rig;
+    rig.Run(1);
+    const std::uint32_t identifiedAt =
+        *rig.view.StatusTime("Process status: Connection establishment");
+    const HostFrame* first = nullptr;
+    for (const HostFrame& f : rig.unit.frames)
+        if (f.at >= identifiedAt) {
+            first = &f;
+            break;
+        }
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->kind, FrameKind::Connect);
+    EXPECT_GE(first->at - identifiedAt, 300u);
+    EXPECT_LT(first->at - identifiedAt, 360u);
+    // Connect frames of steps 2 and 4 carry different keys.
+    const auto connects = rig.unit.Of(FrameKind::Connect);
+    ASSERT_GE(connects.size(), 2u);
+    EXPECT_NE(HeaderKey(connects.front()->bytes), HeaderKey(first->bytes));
+    EXPECT_EQ(rig.unit.Of(FrameKind::BootRequest).front()->bytes,
+              Text("\xFF\xFF\x01\x02\x04\x05", 6));
+}
+
+TEST(S19Connection, UnitStayingInItsFirmwareFailsAfter5s) {
+    Rig rig{UnitScript{.enterBootloader = false}};
+    rig.Run(1);
+    EXPECT_EQ(rig.view.StepLines(),
+              (Steps{"Sleep", "Unit identification", "Connection establishment",
+                     "An error occurred. Connection establishment"}));
+    EXPECT_EQ(rig.exitStatus, 5380);
+    const std::uint32_t took = *rig.view.StatusTime(kConnectionFailed) -
+                               *rig.view.StatusTime("Process status: Connection establishment");
+    EXPECT_GT(took, 5000u);
+    EXPECT_LT(took, 5100u);
+}
+
+TEST(S19Connection, SplitConnectAnswerIsLostInIdentification) {
+    // The only answer the unit gives comes in two parts: the plain-reply search between
+    // them cuts the first part away, so identification never sees it.
+    Rig rig{UnitScript{.reportedType = -1,
+                       .bootloaderActive = true,
+                       .splitConnectAnswers = 1,
+                       .connectAnswers = 1}};
+    rig.Run(1);
+    EXPECT_EQ(rig.view.LastInfoTx(), kConnectionFailed);
+    EXPECT_EQ(rig.exitStatus, 5380);
+}
+
+TEST(S19Connection, SplitConnectAnswerAccumulatesInConnectionEstablishment) {
+    Rig rig{UnitScript{.splitConnectAnswers = 1, .connectAnswers = 1}};
+    rig.Run(1);
+    const Steps steps = rig.view.StepLines();
+    EXPECT_EQ(Steps(steps.begin(), steps.begin() + 4), kIdentToBooting);
+    EXPECT_EQ(rig.exitStatus, 20);
+}
+
+// ---- erasure ---------------------------------------------------------------------------
+
+TEST(S19Erasure, ProgressStatusesKeepTheStepAliveAndAdvanceTheKey) {
+    // 1, 1, 2, 3 at 25 s intervals: 100 s in all, longer than the 60 s time-out, which
+    // restarts at every progress status. Resends (every 30 s) restart the unit's chain.
+    UnitScript script;
+    script.eraseStatuses[1] = {1, 1, 2, 3};
+    script.eraseSpacingMs = 25000;
+    Rig rig{script};
+    rig.Run(1);
+    EXPECT_EQ(rig.exitStatus, 20);
+    const auto erases = rig.unit.Of(FrameKind::Erase1);
+    ASSERT_GE(erases.size(), 2u);
+    EXPECT_NE(HeaderKey(erases[0]->bytes), HeaderKey(erases[1]->bytes));
+    const std::uint32_t took =
+        *rig.view.StatusTime("Process status: Block No memory erasure completed") -
+        *rig.view.StatusTime("Process status: Erasing Block No 1 memory...");
+    EXPECT_GE(took, 100000u);
+}
+
+TEST(S19Erasure, SilenceFailsAfter60sWithResendsEvery30s) {
+    UnitScript script;
+    script.eraseStatuses[2] = {};
+    Rig rig{script};
+    rig.Run(1);
+    EXPECT_EQ(rig.view.LastInfoTx(),
+              "Process status: An error occurred. Erasing Block No 2 memory...");
+    EXPECT_EQ(rig.exitStatus, 10 + 5376);
+    const auto erases = rig.unit.Of(FrameKind::Erase2);
+    ASSERT_GE(erases.size(), 2u);
+    EXPECT_GE(erases[1]->at - erases[0]->at, 30000u);
+    EXPECT_LT(erases[1]->at - erases[0]->at, 30100u);
+    const std::uint32_t took =
+        *rig.view.StatusTime("Process status: An error occurred. Erasing Block No 2 memory...") -
+        *rig.view.StatusTime("Process status: Erasing Block No 2 memory...");
+    EXPECT_GT(took, 60000u);
+    EXPECT_LT(took, 60100u);
+}
+
+TEST(S19Erasure, Status0x20IsAnEraseError) {
+    UnitScript script;
+    script.eraseStatuses[1] = {1, 0x20};
+    Rig rig{script};
+    rig.Run(1);
+    const Steps steps = rig.view.StepLines();
+    EXPECT_EQ(Steps(steps.end() - 2, steps.end()),
+              (Steps{"Memory erasure error", "An error occurred. Memory erasure error"}));
+    EXPECT_EQ(rig.view.LastInfoTx(), "Process status: An error occurred. Memory erasure error");
+    EXPECT_EQ(rig.exitStatus, 5383);
+    EXPECT_EQ(rig.view.colour, StatusColour::Red);
+}
+
+TEST(S19Erasure, Status0x1FIsIgnored) {
+    UnitScript script;
+    script.eraseStatuses[1] = {0x1F, 0x00, 3};
+    Rig rig{script};
+    rig.Run(1);
+    EXPECT_EQ(rig.exitStatus, 20);
+}
+
+// ---- programming, verification, start -------------------------------------------------
+
+TEST(S19Programming, RecordAcknowledgedTwiceAdvancesOnce) {
+    // Records 0 and 1 share a key, so a stale second acknowledgment of record 0 would
+    // look like record 1's; record 1's first frame goes unanswered.
+    UnitScript script;
+    script.duplicateAck = {0x1000};
+    script.dropFirstAck = {0x1100};
+    Rig rig{script};
+    rig.records[1] = MakeRecord(0x1100, rig.records[0].key, 16);
+    rig.Run(1);
+    EXPECT_EQ(rig.exitStatus, 20);
+    const auto order = rig.unit.RecordOrder(FrameKind::Record);
+    EXPECT_EQ(order, (std::vector<std::uint16_t>{0x1000, 0x1100, 0x1100, 0x1200, 0x1300}));
+    const auto records = rig.unit.Of(FrameKind::Record);
+    EXPECT_EQ(records[1]->bytes, records[2]->bytes);
+    EXPECT_GE(records[2]->at - records[1]->at, 1000u);
+}
+
+TEST(S19Programming, UnacknowledgedRecordFailsAfter10s) {
+    Rig rig{UnitScript{.answerRecords = false}};
+    rig.Run(1);
+    EXPECT_EQ(rig.view.LastInfoTx(), "Process status: An error occurred. Programming ...");
+    EXPECT_EQ(rig.exitStatus, 13 + 5376);
+    const auto sends = rig.unit.Count(FrameKind::Record);
+    EXPECT_GE(sends, 9u);
+    EXPECT_LE(sends, 11u);
+    EXPECT_EQ(rig.view.titles.back(), "Tarnik v2.01A_EN  0 %");
+}
+
+TEST(S19Programming, SilentStartAndEndOfProgrammingFailAfter10s) {
+    {
+        Rig rig{UnitScript{.answerStartProgramming = false}};
+        rig.Run(1);
+        EXPECT_EQ(rig.view.LastInfoTx(), "Process status: An error occurred. Start of programming");
+        EXPECT_EQ(rig.exitStatus, 12 + 5376);
+        // Resent unchanged every 2 s.
+        const auto sends = rig.unit.Of(FrameKind::StartProgramming);
+        ASSERT_GE(sends.size(), 5u);
+        EXPECT_EQ(sends[0]->bytes, sends[4]->bytes);
+        EXPECT_GE(sends[1]->at - sends[0]->at, 2000u);
+    }
+    {
+        Rig rig{UnitScript{.answerEndProgramming = false}};
+        rig.Run(1);
+        EXPECT_EQ(rig.view.LastInfoTx(), "Process status: An error occurred. Ending programming");
+        EXPECT_EQ(rig.exitStatus, 16 + 5376);
+    }
+}
+
+TEST(S19Verification, UnansweredRecordFailsAfter5s) {
+    Rig rig{UnitScript{.answerVerification = false}};
+    rig.view.boxVer = true;
+    rig.Run(1);
+    EXPECT_EQ(rig.view.LastInfoTx(), "Process status: An error occurred. Verification");
+    EXPECT_EQ(rig.exitStatus, 18 + 5376);
+    EXPECT_GT(rig.unit.Count(FrameKind::Verify), 20u); // resent at every dispatch
+}
+
+TEST(S19Start, UnitThatStartsWithoutAnsweringStillEndsTheProcess) {
+    Rig rig{UnitScript{.reportedType = 6}};
+    rig.records = MakeRecords(1);
+    rig.Run(6);
+    EXPECT_EQ(rig.unit.Count(FrameKind::StartApplication), 1u);
+    EXPECT_EQ(rig.view.StepLines().back(), "Ending process");
+    EXPECT_EQ(rig.view.titles.front(), "Tarnik v2.01A_EN  0 %");
+}
+
+// ---- process control -------------------------------------------------------------------
+
+class S19Stop : public ::testing::TestWithParam<int> {};
+
+TEST_P(S19Stop, InterruptsInAnyStep) {
+    const int step = GetParam();
+    Rig rig;
+    rig.view.boxVer = true;
+    rig.AtStep(step, [&] { rig.programmer->StopProcess(); });
+    rig.Run(1);
+    EXPECT_EQ(rig.view.LastInfoTx(), "Process status: Interrupting process");
+    EXPECT_EQ(rig.exitStatus, step);
+    EXPECT_EQ(rig.programmer->CurrentStep(), TS19_WR::kInterrupting);
+    EXPECT_EQ(rig.unit.Count(FrameKind::StartApplication), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, S19Stop,
+                         ::testing::Values(TS19_WR::kIdentification, TS19_WR::kConnection,
+                                           TS19_WR::kEraseBlock1, TS19_WR::kProgramming,
+                                           TS19_WR::kVerification));
+
+TEST(S19Control, UsedObjectDoesNotStartAgain) {
+    Rig rig;
+    TS19_WR& process = rig.Run(1);
+    const std::size_t frames = rig.unit.frames.size();
+    const std::size_t lines = rig.view.log.size();
+    process.StartProcess(1);
+    EXPECT_EQ(rig.unit.frames.size(), frames);
+    EXPECT_EQ(rig.view.log.size(), lines);
+    EXPECT_EQ(rig.exitStatus, 20);
+}
+
+TEST(S19Control, ExceptionEndsTheLoopWithoutAStepChange) {
+    Rig rig;
+    rig.AtStep(TS19_WR::kEraseBlock1, [] { throw std::runtime_error("window gone"); });
+    rig.Run(1);
+    EXPECT_EQ(rig.view.LastInfoTx(), "Process status: Erasing Block No 1 memory...");
+    EXPECT_EQ(rig.exitStatus, 5);
+}
+
+TEST(S19Control, SetStepReportsTheStepLeftAndTheFailedStepName) {
+    Rig rig;
+    TS19_WR process(rig.context, 1);
+    process.SetStep(TS19_WR::kEraseBlock1);
+    process.SetStep(TS19_WR::kError);
+    EXPECT_EQ(rig.exitStatus, 8 + 5376);
+    EXPECT_EQ(rig.view.LastInfoTx(),
+              "Process status: An error occurred. Erasing Block No 1 memory...");
+    EXPECT_EQ(rig.view.log.back(), "-------An error occurred. Erasing Block No 1 memory...");
+    EXPECT_EQ(process.CurrentStep(), TS19_WR::kError);
+    EXPECT_EQ(rig.view.colour, StatusColour::Red);
+}
+
+} // namespace
+} // namespace tarnik::test

@@ -1,0 +1,552 @@
+#include "shell/main_window.h"
+
+#include "shell/address_entry.h"
+#include "shell/command_line.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <limits>
+
+namespace tarnik {
+
+namespace {
+
+const Text kEndingProcessStatus = "Process status: Ending process";
+const Text kPortOpeningError = "Process status: Port opening error";
+const Text kNoData = "No data to be programmed";
+const Text kInterruptQuestion = "Interrupt programming the unit?";
+const Text kTerminateQuestion = "Terminate the program when programming?";
+const Text kAnalysingData = "Data are being analyzed";
+const Text kMaskValidationError = "Incorrect serial number for access controller.\r"
+                                  "Enter correct address";
+const Text kDefaultPort = "COM1";
+const Text kAddressPanelPrefix = "Adres : ";
+constexpr std::size_t kSerialDigits = 8;
+
+bool FileExists(const std::string& name) {
+    std::error_code error;
+    return !name.empty() && std::filesystem::is_regular_file(name, error);
+}
+
+bool EqualIgnoringCase(const Text& a, const Text& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::toupper(static_cast<unsigned char>(x)) ==
+                      std::toupper(static_cast<unsigned char>(y));
+           });
+}
+
+int PositionSetting(const Text& value, int fallback) {
+    const auto number = ParseDecimal(value);
+    if (!number || *number < std::numeric_limits<int>::min() ||
+        *number > std::numeric_limits<int>::max())
+        return fallback;
+    return static_cast<int>(*number);
+}
+
+// Unit types that keep no address: the address is 0 and nothing is stored or shown.
+bool KeepsNoAddress(int unitType) {
+    return unitType == 0 || unitType == 3 || unitType == 5 || unitType == 18;
+}
+
+const char* SpinnerText(int counter) {
+    static const char* const kSpinner[] = {"/", "-", "\\"};
+    return kSpinner[counter % 3];
+}
+
+} // namespace
+
+MainWindowLogic::MainWindowLogic(ShellServices services)
+    : services_(std::move(services)), view_(services_.view),
+      link_(services_.port, services_.pump, services_.clock, *this) {
+    if (!services_.formatDate) services_.formatDate = FormatImageDate;
+    if (!services_.programmers) services_.programmers = MakeProgrammer;
+}
+
+MainWindowLogic::~MainWindowLogic() = default;
+
+// ---------------------------------------------------------------------------------------
+// Start-up and end
+
+void MainWindowLogic::FormCreate(const std::vector<std::string>& args,
+                                 const std::string& executablePath) {
+    view_.SetVisible(Control::Button2, true);
+    view_.SetVisible(Control::Memo1, true);
+    SetApplicationTitle(kApplicationTitle);
+    view_.SetText(Control::FileMenu, "File");
+    view_.SetText(Control::OpenItem, "Open");
+    view_.SetText(Control::ExitItem, "Exit");
+    view_.SetText(Control::StartMenu, "Start");
+    view_.SetText(Control::BoxVer, "Verification");
+    view_.SetText(Control::CommMenu, "Communication");
+    parseRequest_ = false;
+    serialChanged_ = false;
+    RestoreWindowPosition();
+    view_.SetText(Control::TxAdrLabel, "Devices address");
+    SetVerifyBox(ReadSetting("vrf") != "0");
+    WriteSetting("pth", executablePath);
+    portName_ = ReadSetting("port");
+    if (portName_.empty()) portName_ = kDefaultPort;
+    imageFile_ = ReadSetting("fl");
+    autoStart_ = false;
+    ApplyCommandLine(args);
+    SetWindowState(kIdle);
+    view_.SetStatusPanel(0, portName_);
+    records_.clear();
+    link_.FormCreate();
+}
+
+void MainWindowLogic::RestoreWindowPosition() {
+    const int left = PositionSetting(ReadSetting("pozL"), kDefaultWindowPosition);
+    const int top = PositionSetting(ReadSetting("pozH"), kDefaultWindowPosition);
+    view_.SetWindowPosition(left, top);
+}
+
+void MainWindowLogic::ApplyCommandLine(const std::vector<std::string>& args) {
+    const CommandLine line = ParseCommandLine(args, FileExists);
+    if (line.imageFile) {
+        imageFile_ = *line.imageFile;
+        autoStart_ = true;
+    }
+    if (line.portName) portName_ = *line.portName;
+    if (line.verify) SetVerifyBox(*line.verify);
+}
+
+void MainWindowLogic::FormShow() {
+    SetCaption(kApplicationTitle);
+    if (!LoadImage(imageFile_)) return;
+    view_.SetStatusPanel(1, imageFile_);
+    SetWindowState(kReady);
+    portChecked_ = true;
+    if (autoStart_) view_.SetTimer1Enabled(true);
+}
+
+bool MainWindowLogic::FormClose() {
+    if (state_ != kRunning) return true;
+    if (!view_.AskYesNo(kTerminateQuestion, false)) return false;
+    StopButClick(false);
+    return true;
+}
+
+void MainWindowLogic::StoreWindowPosition(int left, int top) {
+    WriteSetting("pozL", std::to_string(left));
+    WriteSetting("pozH", std::to_string(top));
+}
+
+void MainWindowLogic::Wyjcie1Click() {
+    view_.TerminateApplication();
+}
+
+void MainWindowLogic::Button2Click() {
+    log_.Clear();
+    view_.ClearLog();
+}
+
+void MainWindowLogic::SetCaption(const Text& caption) {
+    view_.SetText(Control::MainWindow, caption);
+}
+
+// ---------------------------------------------------------------------------------------
+// Window state, port menu, check boxes
+
+void MainWindowLogic::SetWindowState(WindowState state) {
+    // The serial-number read button follows the states too: a read must never run beside a
+    // process.
+    static constexpr Control kGoverned[] = {
+        Control::LDBut,     Control::ProgBut,  Control::StopBut, Control::FileMenu,
+        Control::StartMenu, Control::CommMenu, Control::AdrTx,   Control::ButRdSerial};
+    for (Control control : kGoverned)
+        view_.SetEnabled(control, false);
+    switch (state) {
+    case kIdle:
+        for (Control c : {Control::LDBut, Control::FileMenu, Control::CommMenu, Control::AdrTx,
+                          Control::ButRdSerial})
+            view_.SetEnabled(c, true);
+        break;
+    case kReady:
+        for (Control c : {Control::LDBut, Control::ProgBut, Control::FileMenu, Control::StartMenu,
+                          Control::CommMenu, Control::AdrTx, Control::ButRdSerial})
+            view_.SetEnabled(c, true);
+        break;
+    case kRunning:
+        view_.SetEnabled(Control::StopBut, true);
+        break;
+    }
+    state_ = state;
+}
+
+std::vector<PortMenuEntry> MainWindowLogic::PortMenu(const std::vector<PortChoice>& present) const {
+    std::vector<PortMenuEntry> entries;
+    bool chosenListed = false;
+    for (const PortChoice& port : present) {
+        if (port.name.empty()) continue;
+        const bool checked = portChecked_ && EqualIgnoringCase(port.name, portName_);
+        chosenListed = chosenListed || checked;
+        entries.push_back({port.name, port.description, checked});
+    }
+    if (portChecked_ && !chosenListed) entries.push_back({portName_, "", true});
+    return entries;
+}
+
+void MainWindowLogic::SelectPort(const Text& caption) {
+    Text name = caption;
+    std::erase(name, '&');
+    WriteSetting("port", name);
+    view_.SetStatusPanel(0, name);
+    portName_ = name;
+    portChecked_ = true;
+}
+
+void MainWindowLogic::OverridePort(const Text& name) {
+    portName_ = name;
+    view_.SetStatusPanel(0, name);
+}
+
+void MainWindowLogic::SetVerifyBox(bool checked) {
+    boxVerChecked_ = checked;
+    view_.SetChecked(Control::BoxVer, checked);
+}
+
+void MainWindowLogic::BoxVerClick(bool checked) {
+    boxVerChecked_ = checked;
+    WriteSetting("vrf", checked ? "1" : "0");
+}
+
+void MainWindowLogic::ChBoxSerialIncClick(bool checked) {
+    serialIncChecked_ = checked;
+}
+
+// ---------------------------------------------------------------------------------------
+// Address and serial number
+
+void MainWindowLogic::SetUnitAddress(const Text& text, bool show) {
+    const AddressText address = NormaliseAddress(text);
+    if (KeepsNoAddress(unitType_)) {
+        unitAddress_ = 0;
+        return;
+    }
+    const Text name = AddressStoreSettingName(unitType_);
+    if (!name.empty()) WriteSetting(name, address.text);
+    unitAddress_ = address.value;
+    view_.SetStatusPanel(2, kAddressPanelPrefix + address.text);
+    if (show) SetAdrTxText(address.text);
+}
+
+void MainWindowLogic::SetAdrTxText(const Text& text) {
+    adrTxText_ = text;
+    view_.SetText(Control::AdrTx, text);
+}
+
+char MainWindowLogic::AdrTxKeyPress(char key) const {
+    return FilterAddressKey(key);
+}
+
+void MainWindowLogic::AdrTxChange(const Text& text) {
+    if (insideAdrTxChange_) return;
+    insideAdrTxChange_ = true;
+    adrTxText_ = text;
+    SetUnitAddress(text, false);
+    insideAdrTxChange_ = false;
+}
+
+char MainWindowLogic::EdNrSerialKeyPress(char key) const {
+    return FilterSerialKey(key);
+}
+
+void MainWindowLogic::EdNrSerialChange(const Text& text) {
+    serialEdited_ = true;
+    SerialTextChanged(text);
+}
+
+void MainWindowLogic::SerialTextChanged(const Text& text) {
+    edNrSerial_ = text;
+    serialChanged_ = text.size() == kSerialDigits;
+}
+
+void MainWindowLogic::SetEdNrSerialText(const Text& text) {
+    view_.SetText(Control::EdNrSerial, text);
+    SerialTextChanged(text);
+}
+
+bool MainWindowLogic::EdNrSerialExit() {
+    const bool edited = serialEdited_;
+    serialEdited_ = false;
+    // An empty field is the normal "no serial number" state; a partly typed one is an error.
+    if (!edited || edNrSerial_.empty() || edNrSerial_.size() == kSerialDigits) return true;
+    ShowMaskValidationError();
+    return false;
+}
+
+void MainWindowLogic::ButRdSerialClick() {
+    if (state_ == kRunning) return;
+    SetEdNrSerialText(ReadSerialFromImage(kSerialRecordAddress, imageFile_, *this));
+}
+
+void MainWindowLogic::ShowException(const std::exception& error) {
+    view_.ShowMessage(error.what());
+}
+
+void MainWindowLogic::ShowMaskValidationError() {
+    view_.ShowMessage(kMaskValidationError);
+}
+
+// ---------------------------------------------------------------------------------------
+// Loading an image
+
+void MainWindowLogic::Otwrz1Click() {
+    const auto chosen = view_.ChooseImageFile(dialogFolder_);
+    if (!chosen) return;
+    if (LoadImage(*chosen)) {
+        imageFile_ = *chosen;
+        view_.SetStatusPanel(1, imageFile_);
+        WriteSetting("fl", imageFile_);
+        SetWindowState(kReady);
+    } else {
+        SetWindowState(kIdle);
+    }
+}
+
+bool MainWindowLogic::LoadImage(const std::string& fileName) {
+    view_.SetVisible(Control::TxAdrLabel, false);
+    view_.SetVisible(Control::AdrTx, false);
+    services_.pump.processMessages();
+    dialogFolder_ = std::filesystem::path(fileName).parent_path().string();
+
+    const ImageLoadResult head = ReadImageHeader(fileName);
+    if (head.status == ImageLoadStatus::FileOpenError) {
+        view_.SetStatusPanel(1, head.message);
+        return false;
+    }
+    if (head.status == ImageLoadStatus::HeaderNotCorrect || !head.header) {
+        view_.ShowMessage(head.message);
+        return false;
+    }
+    image_ = *head.header;
+    if (head.status == ImageLoadStatus::DateNotNumber) {
+        view_.ShowMessage(head.message);
+        return false;
+    }
+    view_.SetText(Control::LTx, LTxText(image_));
+    unitType_ = image_.unitType;
+    for (Control c :
+         {Control::TxNrSerial, Control::EdNrSerial, Control::ChBoxSerialInc, Control::ButRdSerial})
+        view_.SetVisible(c, false);
+    if (!SetUpForUnitType()) return false;
+    if (!parseRequest_ && !serialChanged_) return true;
+    return ReadRecords(fileName);
+}
+
+Text MainWindowLogic::LTxText(const ImageHeader& header) const {
+    return "Version :" + header.version +
+           "     Compilation date : " + services_.formatDate(header.dateSeconds);
+}
+
+void MainWindowLogic::ShowControls(std::initializer_list<Control> controls) {
+    for (Control c : controls)
+        view_.SetVisible(c, true);
+}
+
+bool MainWindowLogic::SetUpForUnitType() {
+    const auto unit = FindUnitType(unitType_);
+    if (!unit) {
+        SetCaption(kUnknownUnitTypeCaption);
+        return false;
+    }
+    // The access controller keeps whatever caption the window had.
+    if (unitType_ != 2) SetCaption(unit->title);
+    const Text remembered = ReadSetting(AddressReadSettingName(unitType_));
+    switch (unitType_) {
+    case 1:
+    case 4:
+    case 8:
+    case 9:
+        ShowControls({Control::TxAdrLabel, Control::AdrTx});
+        SetUnitAddress(remembered, true);
+        break;
+    case 2:
+        ShowControls({Control::TxAdrLabel, Control::AdrTx, Control::TxNrSerial, Control::EdNrSerial,
+                      Control::ChBoxSerialInc, Control::ButRdSerial});
+        SetUnitAddress(remembered, true);
+        break;
+    case 3:
+        ShowControls({Control::EdNrSerial, Control::ButRdSerial, Control::ChBoxSerialInc});
+        break;
+    case 11:
+        SetUnitAddress(remembered, true);
+        // The ORVO unit always works at address 0, which is stored as its remembered one.
+        SetAdrTxText("00");
+        AdrTxChange("00");
+        break;
+    case 15:
+        SetUnitAddress(remembered, true);
+        break;
+    default:
+        SetUnitAddress("00", true);
+        break;
+    }
+    view_.SetVisible(Control::BoxVer, !IsNetworkModuleType(unitType_));
+    return true;
+}
+
+bool MainWindowLogic::ReadRecords(const std::string& fileName) {
+    records_.clear();
+    parseRequest_ = false;
+    view_.SetText(Control::InfoLabTx1, kAnalysingData);
+    view_.SetInfoWindowVisible(true);
+    const Text serial = edNrSerial_;
+    const ImageLoadResult result =
+        LoadImageRecords(fileName, serial, records_, *this, [this](int counter) {
+            services_.pump.processMessages();
+            view_.SetText(Control::InfoLabGrot, SpinnerText(counter));
+        });
+    view_.SetInfoWindowVisible(false);
+    serialChanged_ = false;
+    if (result.ok()) return true;
+    view_.ShowMessage(result.message);
+    return false;
+}
+
+// ---------------------------------------------------------------------------------------
+// Programming process
+
+void MainWindowLogic::ProgButClick() {
+    // The load below processes messages; a second Start must not begin inside it.
+    if (insideStart_ || state_ == kRunning) return;
+    insideStart_ = true;
+    keys_.Seed(services_.clock.TickMs());
+    spinnerCounter_ = 0;
+    if (!ProbePort()) {
+        PortError();
+    } else {
+        parseRequest_ = true;
+        if (LoadImage(imageFile_)) {
+            SetInfoTx("");
+            SetInfoTxColour(StatusColour::Black);
+            SetWindowState(kRunning);
+            view_.SetPBarPosition(0);
+            if (records_.empty()) {
+                view_.ShowMessage(kNoData);
+                SetWindowState(kReady);
+            } else {
+                view_.SetPBarMax(static_cast<int>(records_.size()));
+                SetPBarVisible(true);
+                const UnitTypeInfo unit = *FindUnitType(unitType_);
+                if (!OpenPortFor(unit)) {
+                    PortError();
+                } else {
+                    RunProgrammer(unit);
+                    EndProcess();
+                }
+            }
+        }
+    }
+    insideStart_ = false;
+}
+
+bool MainWindowLogic::ProbePort() {
+    CommPort& port = services_.port;
+    port.SetBaudRate(cbr38400);
+    port.SetParity(paNone);
+    port.SetStopbits(sb1_0);
+    port.SetDeviceName(portName_);
+    port.Open();
+    if (!port.IsOpen()) return false;
+    port.Close();
+    return true;
+}
+
+bool MainWindowLogic::OpenPortFor(const UnitTypeInfo& unit) {
+    CommPort& port = services_.port;
+    SetCaption(unit.title);
+    port.SetBaudRate(unit.baud);
+    port.SetParity(unit.parity);
+    port.SetStopbits(unit.stopbits);
+    port.Open();
+    if (unit.pauseMs > 0) services_.clock.SleepMs(unit.pauseMs);
+    return port.IsOpen();
+}
+
+void MainWindowLogic::PortError() {
+    SetInfoTx(kPortOpeningError);
+    SetInfoTxColour(StatusColour::Red);
+    SetWindowState(kReady);
+}
+
+void MainWindowLogic::RunProgrammer(const UnitTypeInfo& unit) {
+    endingProcessReached_ = false;
+    ProcessContext context{*this, link_, services_.clock, records_, keys_, exitStatus_, image_};
+    try {
+        programmer_ = services_.programmers(context, unit, BootAddress());
+        if (programmer_) programmer_->Run();
+    } catch (const std::exception& error) {
+        ShowException(error);
+    }
+}
+
+void MainWindowLogic::EndProcess() {
+    services_.port.Close();
+    services_.clock.SleepMs(kCloseSettleMs);
+    records_.clear();
+    SetPBarVisible(false);
+    programmer_.reset();
+    SetWindowState(kReady);
+    if (serialIncChecked_ && endingProcessReached_) SetEdNrSerialText(NextSerial(edNrSerial_));
+}
+
+void MainWindowLogic::StopButClick(bool fromButton) {
+    if (fromButton && !view_.AskYesNo(kInterruptQuestion, false)) return;
+    if (programmer_) programmer_->Stop();
+    services_.clock.SleepMs(kStopSettleMs);
+}
+
+void MainWindowLogic::Timer1Timer() {
+    exitStatus_ = -1;
+    view_.SetTimer1Enabled(false);
+    ProgButClick();
+    view_.TerminateApplication();
+}
+
+// ---------------------------------------------------------------------------------------
+// What the programmers see
+
+void MainWindowLogic::LogLine(const Text& line) {
+    log_.Append(line);
+    view_.AppendLogLine(line);
+    services_.pump.processMessages();
+    if (const int removed = log_.Trim(); removed > 0) view_.RemoveOldestLogLines(removed);
+}
+
+void MainWindowLogic::SetInfoTx(const Text& caption) {
+    if (caption == kEndingProcessStatus) endingProcessReached_ = true;
+    view_.SetText(Control::InfoTx, caption);
+}
+
+void MainWindowLogic::SetInfoTxColour(StatusColour colour) {
+    view_.SetInfoTxColour(colour);
+}
+
+void MainWindowLogic::SetPBarPosition(int position) {
+    view_.SetPBarPosition(position);
+}
+
+void MainWindowLogic::SetPBarVisible(bool visible) {
+    view_.SetVisible(Control::PBar, visible);
+}
+
+void MainWindowLogic::SetLabGrot(const Text& text) {
+    view_.SetText(Control::LabGrot, text);
+}
+
+void MainWindowLogic::SetApplicationTitle(const Text& title) {
+    view_.SetApplicationTitle(title);
+}
+
+bool MainWindowLogic::AskYesNo(const Text& text, bool defaultNo) {
+    return view_.AskYesNo(text, defaultNo);
+}
+
+void MainWindowLogic::ProcessMessages() {
+    services_.pump.processMessages();
+}
+
+} // namespace tarnik

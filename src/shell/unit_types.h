@@ -1,0 +1,37 @@
+#pragma once
+// What a process uses for each unit type: line settings, pause after opening the port, the
+// programmer family, and where the unit address is remembered. Titles come from the image
+// module (UnitTypeTitle).
+#include "serial/comm_port.h"
+#include "tools/text.h"
+
+#include <cstdint>
+#include <optional>
+
+namespace tarnik {
+
+// Application title and the caption of the window before a unit type is known.
+extern const char* const kApplicationTitle; // "Tarnik v2.01A_EN  "
+
+enum class ProgrammerFamily { S19, NetworkModule, Audio };
+
+struct UnitTypeInfo {
+    int type = 0;
+    Text title;
+    TBaudRate baud = cbr38400;
+    TParity parity = paNone;
+    TStopbits stopbits = sb1_0;
+    std::uint32_t pauseMs = 0; // wait between opening the port and checking it
+    ProgrammerFamily family = ProgrammerFamily::S19;
+    int modelCode = 0; // network-module programmer only
+};
+
+// The row of a unit type 0..18, or nothing for any other number.
+std::optional<UnitTypeInfo> FindUnitType(int type);
+
+// Setting under which the address of a unit type is read after a load, and the one it is
+// stored under on a change (type 9 reads and writes "adr_srva_netk"; type 15 only reads it).
+Text AddressReadSettingName(int type);
+Text AddressStoreSettingName(int type);
+
+} // namespace tarnik

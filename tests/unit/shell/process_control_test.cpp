@@ -1,0 +1,229 @@
+#include "shell_rig.h"
+
+#include "shell/address_entry.h"
+
+#include <gtest/gtest.h>
+
+namespace tarnik::testing {
+namespace {
+
+// A rig with an image of the given type loaded and a scripted programmer.
+struct ProcessRig : ShellRig {
+    explicit ProcessRig(int unitType, int records = 3) {
+        settings.values["fl"] = WriteImage("img.bin", Spec(unitType, records));
+        UseScriptedProgrammer([this] {
+            ++runs;
+            recordsDuringRun = logic->Records().size();
+            if (during) during();
+        });
+    }
+    int runs = 0;
+    std::size_t recordsDuringRun = 0;
+    std::function<void()> during;
+};
+
+TEST(ShellProcess, PortThatCannotBeOpened) {
+    ProcessRig rig(1);
+    MainWindowLogic& logic = rig.Start();
+    rig.port.SetOpenFailure(OpenFailure::InUse);
+    rig.view.infoWindowShown = 0;
+    logic.ProgButClick();
+    EXPECT_EQ(rig.view.Get(Control::InfoTx), "Process status: Port opening error");
+    EXPECT_EQ(rig.view.infoColour, StatusColour::Red);
+    EXPECT_EQ(logic.State(), kReady);
+    EXPECT_EQ(rig.view.infoWindowShown, 0); // the image was not re-read
+    EXPECT_TRUE(logic.Records().empty());
+    EXPECT_EQ(rig.runs, 0);
+    EXPECT_TRUE(rig.view.messages.empty());
+    EXPECT_EQ(logic.LastPortFailure(), OpenFailure::InUse);
+}
+
+TEST(ShellProcess, UnattendedRunWithoutPortEndsWithMinusOne) {
+    ProcessRig rig(1);
+    rig.port.SetOpenFailure(OpenFailure::Missing);
+    MainWindowLogic& logic = rig.Start({"P=" + rig.settings.values["fl"]});
+    ASSERT_TRUE(rig.view.timer1);
+    logic.Timer1Timer();
+    EXPECT_FALSE(rig.view.timer1);
+    EXPECT_EQ(logic.ExitStatus(), -1);
+    EXPECT_EQ(rig.view.terminated, 1);
+}
+
+TEST(ShellProcess, ImageWithoutRecords) {
+    ProcessRig rig(1, 0);
+    MainWindowLogic& logic = rig.Start();
+    logic.ProgButClick();
+    ASSERT_EQ(rig.view.messages.size(), 1u);
+    EXPECT_EQ(rig.view.messages[0], "No data to be programmed");
+    EXPECT_EQ(logic.State(), kReady);
+    EXPECT_EQ(rig.runs, 0);
+}
+
+TEST(ShellProcess, StartRunsTheProgrammerWithTheTypeLineSettings) {
+    ProcessRig rig(1, 5);
+    rig.settings.values["adr_exp"] = "3C";
+    MainWindowLogic& logic = rig.Start();
+    rig.during = [&] {
+        EXPECT_EQ(logic.State(), kRunning);
+        EXPECT_TRUE(rig.view.IsEnabled(Control::StopBut));
+        EXPECT_FALSE(rig.view.IsEnabled(Control::ProgBut));
+        EXPECT_FALSE(rig.view.IsEnabled(Control::LDBut));
+        EXPECT_FALSE(rig.view.IsEnabled(Control::AdrTx));
+        EXPECT_FALSE(rig.view.IsEnabled(Control::CommMenu));
+        EXPECT_TRUE(rig.view.IsVisible(Control::PBar));
+        EXPECT_EQ(rig.view.pbarMax, 5);
+        EXPECT_TRUE(rig.port.IsOpen());
+    };
+    logic.ProgButClick();
+    EXPECT_EQ(rig.runs, 1);
+    EXPECT_EQ(rig.recordsDuringRun, 5u);
+    EXPECT_EQ(rig.addresses, std::vector<std::uint32_t>{0x3C});
+    // The probe, then the unit type's own settings.
+    ASSERT_EQ(rig.port.OpenedWith().size(), 2u);
+    EXPECT_EQ(rig.port.OpenedWith()[0], (sim::LineSettings{38400, paNone, sb1_0, da8}));
+    EXPECT_EQ(rig.port.OpenedWith()[1], (sim::LineSettings{38400, paNone, sb1_0, da8}));
+    EXPECT_EQ(rig.port.DeviceName(), "/dev/tarnik-test-port");
+    // Clean-up.
+    EXPECT_FALSE(rig.port.IsOpen());
+    EXPECT_TRUE(logic.Records().empty());
+    EXPECT_FALSE(rig.view.IsVisible(Control::PBar));
+    EXPECT_EQ(logic.State(), kReady);
+
+    // A second Start reads the image again.
+    logic.ProgButClick();
+    EXPECT_EQ(rig.recordsDuringRun, 5u);
+}
+
+TEST(ShellProcess, LineSettingsOfTheUnitTypes) {
+    const std::vector<std::pair<int, sim::LineSettings>> cases = {
+        {0, {9600, paNone, sb1_0, da8}},  {4, {4800, paEven, sb2_0, da8}},
+        {9, {4800, paEven, sb2_0, da8}},  {15, {57600, paNone, sb2_0, da8}},
+        {7, {19200, paNone, sb1_0, da8}}, {16, {19200, paNone, sb1_0, da8}},
+        {18, {9600, paNone, sb1_0, da8}}, {5, {38400, paNone, sb1_0, da8}},
+    };
+    for (const auto& [type, line] : cases) {
+        ProcessRig rig(type);
+        rig.Start().ProgButClick();
+        ASSERT_EQ(rig.port.OpenedWith().size(), 2u) << type;
+        EXPECT_EQ(rig.port.OpenedWith()[1], line) << "unit type " << type;
+        EXPECT_EQ(rig.createdFor, std::vector<int>{type});
+    }
+}
+
+TEST(ShellProcess, StopAnsweredNoGoesOnAndYesReachesEveryProgrammer) {
+    for (int type = 0; type <= 18; ++type) {
+        SCOPED_TRACE("unit type " + std::to_string(type));
+        ProcessRig rig(type);
+        MainWindowLogic& logic = rig.Start();
+        rig.during = [&] {
+            rig.view.answers = {false};
+            logic.StopButClick(true);
+            EXPECT_FALSE(rig.stopped);
+            rig.view.answers = {true};
+            logic.StopButClick(true);
+            EXPECT_TRUE(rig.stopped);
+        };
+        logic.ProgButClick();
+        EXPECT_EQ(rig.view.questions, (std::vector<Text>{"Interrupt programming the unit?",
+                                                         "Interrupt programming the unit?"}));
+    }
+}
+
+TEST(ShellProcess, ClosingDuringAProcess) {
+    ProcessRig rig(2);
+    MainWindowLogic& logic = rig.Start();
+    bool closeAnsweredNo = true, closeAnsweredYes = false;
+    rig.during = [&] {
+        rig.view.answers = {false};
+        closeAnsweredNo = logic.FormClose();
+        EXPECT_FALSE(rig.stopped);
+        rig.view.answers = {true};
+        closeAnsweredYes = logic.FormClose();
+    };
+    logic.ProgButClick();
+    EXPECT_FALSE(closeAnsweredNo);
+    EXPECT_TRUE(closeAnsweredYes);
+    EXPECT_TRUE(rig.stopped);
+    EXPECT_EQ(rig.view.questions.front(), "Terminate the program when programming?");
+    // Outside a process the window closes without a question.
+    rig.view.questions.clear();
+    EXPECT_TRUE(logic.FormClose());
+    EXPECT_TRUE(rig.view.questions.empty());
+}
+
+TEST(ShellProcess, SerialReadButtonIsDisabledWhileRunning) {
+    ProcessRig rig(2);
+    MainWindowLogic& logic = rig.Start();
+    EXPECT_TRUE(rig.view.IsEnabled(Control::ButRdSerial));
+    rig.during = [&] {
+        EXPECT_FALSE(rig.view.IsEnabled(Control::ButRdSerial));
+        logic.ButRdSerialClick(); // a click that still arrives does nothing
+        EXPECT_TRUE(rig.view.log.empty());
+    };
+    rig.view.log.clear();
+    logic.ProgButClick();
+    EXPECT_TRUE(rig.view.IsEnabled(Control::ButRdSerial));
+}
+
+TEST(ShellProcess, SerialNumberStepsOnlyAfterASuccessfulProcess) {
+    ProcessRig rig(2);
+    MainWindowLogic& logic = rig.Start();
+    logic.ChBoxSerialIncClick(true);
+    logic.EdNrSerialChange("000000FF");
+
+    rig.during = [&] { logic.SetInfoTx("Process status: An error occurred. Booting"); };
+    logic.ProgButClick();
+    EXPECT_EQ(logic.EdNrSerialText(), "000000FF");
+
+    rig.during = [&] { logic.SetInfoTx("Process status: Ending process"); };
+    logic.ProgButClick();
+    EXPECT_EQ(logic.EdNrSerialText(), "00000100");
+    EXPECT_EQ(rig.view.Get(Control::EdNrSerial), "00000100");
+    EXPECT_TRUE(logic.SerialChanged()); // the next Start inserts the new number
+
+    logic.ChBoxSerialIncClick(false);
+    logic.ProgButClick();
+    EXPECT_EQ(logic.EdNrSerialText(), "00000100");
+}
+
+TEST(ShellSerialStep, PlainIncrementOfEightDigits) {
+    EXPECT_EQ(NextSerial("000000FF"), "00000100");
+    EXPECT_EQ(NextSerial("0000FFFF"), "00010000");
+    EXPECT_EQ(NextSerial("12345678"), "12345679");
+    EXPECT_EQ(NextSerial("abcdefff"), "ABCDF000");
+    EXPECT_EQ(NextSerial("FFFFFFFF"), "00000000");
+    EXPECT_EQ(NextSerial("1234"), "1234");
+    EXPECT_EQ(NextSerial(""), "");
+    EXPECT_EQ(NextSerial("1234567G"), "1234567G");
+}
+
+TEST(ShellProcess, MissingProgrammerFamilyEndsAnUnattendedRunWithMinusOne) {
+    for (int type : {4, 5, 9, 15}) {
+        ShellRig rig;
+        rig.settings.values["fl"] = rig.WriteImage("n.bin", ShellRig::Spec(type));
+        MainWindowLogic& logic = rig.Start({"P=" + rig.settings.values["fl"]});
+        logic.Timer1Timer();
+        EXPECT_EQ(logic.ExitStatus(), -1) << type;
+        EXPECT_EQ(rig.view.terminated, 1);
+        const bool logged =
+            std::any_of(rig.view.log.begin(), rig.view.log.end(), [](const Text& l) {
+                return l.find("not available in this build") != Text::npos;
+            });
+        EXPECT_TRUE(logged) << type;
+        EXPECT_EQ(logic.State(), kReady);
+    }
+}
+
+TEST(ShellProcess, ExceptionInsideTheProgrammerIsShownAndCleanedUp) {
+    ProcessRig rig(1);
+    MainWindowLogic& logic = rig.Start();
+    rig.during = [] { throw std::runtime_error("unit fell off the bus"); };
+    logic.ProgButClick();
+    ASSERT_FALSE(rig.view.messages.empty());
+    EXPECT_EQ(rig.view.messages.back(), "unit fell off the bus");
+    EXPECT_EQ(logic.State(), kReady);
+    EXPECT_FALSE(rig.port.IsOpen());
+}
+
+} // namespace
+} // namespace tarnik::testing

@@ -1,0 +1,39 @@
+// tarnik: the desktop window. Creates the window, the link to the serial port and the
+// logic, runs the message loop, stores the window position and ends with the exit status.
+#include "gui/date_format.h"
+#include "gui/qt_message_pump.h"
+#include "gui/tapplication.h"
+#include "gui/tform1.h"
+#include "serial/tcomm64.h"
+#include "shell/main_window.h"
+#include "tools/clock.h"
+#include "tools/settings_store.h"
+
+#include <string>
+#include <vector>
+
+int main(int argc, char* argv[]) {
+    tarnik::TApplication app(argc, argv);
+    tarnik::TApplication::setQuitOnLastWindowClosed(true);
+
+    tarnik::QtMessagePump pump;
+    tarnik::SteadyClock clock;
+    const auto settings = tarnik::MakePlatformSettingsStore();
+    tarnik::TComm64 comm(pump);
+    tarnik::TForm1 form;
+    tarnik::MainWindowLogic logic(
+        {form, *settings, comm, clock, pump, tarnik::FormatImageDateQt, {}});
+    form.SetLogic(&logic);
+    app.SetExceptionHandler([&logic](const std::exception& error) { logic.ShowException(error); });
+
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    logic.FormCreate(args, QCoreApplication::applicationFilePath().toStdString());
+    form.show();
+    logic.FormShow();
+    tarnik::TApplication::exec();
+
+    logic.StoreWindowPosition(form.x(), form.y());
+    app.SetExceptionHandler({});
+    form.SetLogic(nullptr);
+    return logic.ExitStatus();
+}

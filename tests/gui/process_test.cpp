@@ -1,0 +1,82 @@
+// The window against the unit emulator on a pseudo-terminal, in process and as the built
+// program run unattended.
+#include "gui_rig.h"
+#include "support/child_process.h"
+
+#include <gtest/gtest.h>
+
+namespace tarnik::testing {
+namespace {
+
+std::string SimProgram() { return TARNIK_SIM_PROGRAM; }
+std::string GuiProgram() { return TARNIK_GUI_PROGRAM; }
+
+TEST(GuiProcess, ExpanderProgrammedThroughTheWindow) {
+    GuiRig rig({}, true);
+    const std::string image = rig.WriteImage("exp.bin", 1, 5);
+    ChildProcess sim(SimProgram(), {"--type", "1", "--image", image});
+    const std::string pty = StartEmulator(sim);
+    ASSERT_FALSE(pty.empty());
+    rig.settings->WriteSetting("port", pty);
+    rig.settings->WriteSetting("fl", image);
+    rig.Start();
+    ASSERT_TRUE(rig.form->ProgBut->isEnabled());
+
+    rig.form->ProgBut->click();
+
+    EXPECT_EQ(rig.form->InfoTx->text(), "Process status: Ending process");
+    const QString log = rig.form->Memo1->toPlainText();
+    for (const char* line : {"-------Unit identification", "-------Erasing Block No 1 memory...",
+                             "-------Programming ...", "-------Verification",
+                             "-------Starting application program", "TX: ", "RX:"})
+        EXPECT_TRUE(log.contains(line)) << line;
+    EXPECT_FALSE(rig.form->PBar->isVisible());
+    EXPECT_TRUE(rig.form->ProgBut->isEnabled());
+    EXPECT_EQ(rig.logic->ExitStatus(), 20);
+    EXPECT_EQ(sim.Wait(10000), 0);
+}
+
+// The desktop program started with an image on its command line runs the process by itself
+// and ends with the exit status (its low byte on this system).
+struct Unattended {
+    Unattended() { setenv("QT_QPA_PLATFORM", "offscreen", 1); }
+    int Run(const std::string& port, const std::string& image) {
+        MakePlatformSettingsStore()->WriteSetting("port", port);
+        ChildProcess tarnik(GuiProgram(), {"P=" + image, "V=1"});
+        return tarnik.Wait(60000).value_or(-1000);
+    }
+    ScopedConfigHome config;
+    TempDir dir;
+};
+
+std::string ExpanderImage(const TempDir& dir) {
+    ImageSpec spec;
+    spec.unitType = 1;
+    spec.version = "2.00";
+    for (int i = 0; i < 4; ++i)
+        spec.records.push_back({static_cast<std::uint16_t>(0x9000 + 64 * i), Text(64, 'k'),
+                                static_cast<std::uint16_t>(0x2222 + i)});
+    const std::string path = (dir / "unattended.bin").string();
+    WriteImageFile(path, BuildImage(spec));
+    return path;
+}
+
+TEST(GuiUnattended, ProcessEndsTheProgramWithStatus20) {
+    Unattended run;
+    const std::string image = ExpanderImage(run.dir);
+    ChildProcess sim(SimProgram(), {"--type", "1", "--image", image});
+    const std::string pty = StartEmulator(sim);
+    ASSERT_FALSE(pty.empty());
+    EXPECT_EQ(run.Run(pty, image), 20);
+    EXPECT_EQ(sim.Wait(10000), 0);
+    // The position is stored at the end.
+    EXPECT_EQ(MakePlatformSettingsStore()->ReadSetting("pozL").empty(), false);
+}
+
+TEST(GuiUnattended, MissingPortEndsWithMinusOne) {
+    Unattended run;
+    EXPECT_EQ(run.Run((run.dir / "no-such-port").string(), ExpanderImage(run.dir)), 255);
+}
+
+} // namespace
+} // namespace tarnik::testing

@@ -2,6 +2,7 @@
 // calls, changes line settings the way the loader does (close, reconfigure, reopen), and
 // reads the verdict from the exit status and the JSON report.
 #include "host_side.h"
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 #include "tools/log_sink.h"
 
@@ -24,65 +25,8 @@ namespace tarnik::sim::testing {
 namespace {
 
 using tarnik::testing::ReadFile;
+using tarnik::testing::SimProcess;
 using tarnik::testing::TempDir;
-
-class SimProcess {
-  public:
-    explicit SimProcess(std::vector<std::string> args) {
-        args.insert(args.begin(), TARNIK_SIM_PATH);
-        std::vector<char*> argv;
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        int out[2];
-        if (::pipe(out) != 0) return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        if (posix_spawn(&pid_, TARNIK_SIM_PATH, &actions, nullptr, argv.data(), environ) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
-        stdout_ = out[0];
-        ReadPtyLine();
-    }
-    ~SimProcess() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        if (stdout_ >= 0) ::close(stdout_);
-    }
-    const std::string& Pty() const { return pty_; }
-    // The exit code, or -1 when the emulator does not end within the time.
-    int Wait(std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-        const auto end = std::chrono::steady_clock::now() + limit;
-        while (pid_ > 0 && std::chrono::steady_clock::now() < end) {
-            int status = 0;
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return -1;
-    }
-
-  private:
-    void ReadPtyLine() {
-        std::string line;
-        char c = 0;
-        pollfd pfd{stdout_, POLLIN, 0};
-        while (::poll(&pfd, 1, 5000) > 0 && ::read(stdout_, &c, 1) == 1 && c != '\n')
-            line += c;
-        if (line.rfind("PTY ", 0) == 0) pty_ = line.substr(4);
-    }
-
-    pid_t pid_ = -1;
-    int stdout_ = -1;
-    std::string pty_;
-};
 
 // The host's end of the line: a raw port at the given settings.
 class HostPort {
@@ -177,7 +121,7 @@ TEST(SimProcess, ProgramsAnExpanderFromItsImageOverAPseudoTerminal) {
     TempDir dir;
     const std::string image = WriteImage(dir, 1, 3);
     const std::string report = (dir / "report.json").string();
-    SimProcess sim({"--type", "1", "--address", "05", "--image", image, "--report", report});
+    SimProcess sim({"--type", "1", "--address", "05", "--image", image, "--report", report}, TARNIK_SIM_PATH);
     ASSERT_FALSE(sim.Pty().empty());
     const RecordList records = ReadRecords(image);
     ASSERT_EQ(records.size(), 3u);
@@ -216,7 +160,7 @@ TEST(SimProcess, NetworkModuleSeesTheSpeedSwitchAcrossAReopenedPort) {
     const std::string image = WriteImage(dir, 9, 2);
     const std::string report = (dir / "report.json").string();
     SimProcess sim({"--type", "9", "--address", "07", "--image", image, "--report", report,
-                    "--erase-ms", "20"});
+                    "--erase-ms", "20"}, TARNIK_SIM_PATH);
     ASSERT_FALSE(sim.Pty().empty());
     const RecordList records = ReadRecords(image);
     ASSERT_EQ(records.size(), 2u);
@@ -250,7 +194,7 @@ TEST(SimProcess, NetworkModuleSeesTheSpeedSwitchAcrossAReopenedPort) {
 TEST(SimProcess, WrongSpeedAndAClosedPortEndTheSessionWithAFailure) {
     TempDir dir;
     const std::string report = (dir / "report.json").string();
-    SimProcess sim({"--type", "1", "--report", report, "--hangup-grace-ms", "200"});
+    SimProcess sim({"--type", "1", "--report", report, "--hangup-grace-ms", "200"}, TARNIK_SIM_PATH);
     ASSERT_FALSE(sim.Pty().empty());
     {
         HostPort port;
@@ -265,7 +209,7 @@ TEST(SimProcess, WrongSpeedAndAClosedPortEndTheSessionWithAFailure) {
 }
 
 TEST(SimProcess, DropsTheLineAtTheChosenRecord) {
-    SimProcess sim({"--type", "6", "--bootloader-active", "--hangup-at-record", "0"});
+    SimProcess sim({"--type", "6", "--bootloader-active", "--hangup-at-record", "0"}, TARNIK_SIM_PATH);
     ASSERT_FALSE(sim.Pty().empty());
     HostPort port;
     ASSERT_TRUE(port.Open(sim.Pty(), B38400, false, false));

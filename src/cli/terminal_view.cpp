@@ -1,0 +1,152 @@
+#include "cli/terminal_view.h"
+
+#include "shell/cp1250.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+namespace tarnik::cli {
+
+namespace {
+
+constexpr const char* kPortErrorStatus = "Process status: Port opening error";
+constexpr int kBarWidth = 30;
+
+bool IsTraceLine(const Text& line) {
+    return line.rfind("TX: ", 0) == 0 || line.rfind("RX:", 0) == 0;
+}
+
+// Message boxes break their lines with a carriage return.
+std::string OneLine(const std::string& text) {
+    std::string r = text;
+    std::replace(r.begin(), r.end(), '\r', ' ');
+    std::replace(r.begin(), r.end(), '\n', ' ');
+    return r;
+}
+
+} // namespace
+
+std::string PortFailureText(const std::string& port, OpenFailure failure) {
+    switch (failure) {
+    case OpenFailure::Missing:
+        return "cannot open port " + port + ": no such device (is the adapter plugged in?)";
+    case OpenFailure::InUse:
+        return "cannot open port " + port + ": it is in use by another program";
+    case OpenFailure::PermissionDenied:
+#ifdef _WIN32
+        return "cannot open port " + port + ": permission denied";
+#else
+        return "cannot open port " + port +
+               ": permission denied (add the user to the dialout group: "
+               "sudo usermod -aG dialout $USER, then log in again)";
+#endif
+    case OpenFailure::NotATerminal:
+        return "cannot open port " + port + ": not a serial device";
+    case OpenFailure::None:
+    case OpenFailure::Other:
+        break;
+    }
+    return "cannot open port " + port;
+}
+
+TerminalView::TerminalView(TerminalSettings settings, const CommPort& port)
+    : settings_(settings), port_(port) {}
+
+void TerminalView::PrintLine(std::FILE* stream, const std::string& utf8) {
+    FinishProgress();
+    std::fputs(utf8.c_str(), stream);
+    std::fputc('\n', stream);
+    std::fflush(stream);
+}
+
+void TerminalView::SetText(Control control, const Text& text) {
+    if (control != Control::InfoTx || text == status_) return;
+    status_ = text;
+    if (text.empty()) return;
+    PrintLine(settings_.out, DisplayUtf8(text));
+    if (text == kPortErrorStatus) ExplainPortFailure();
+}
+
+void TerminalView::ExplainPortFailure() {
+    PrintLine(settings_.err, "tarnik-cli: " + PortFailureText(port_.DeviceName(),
+                                                              port_.LastOpenFailure()));
+}
+
+void TerminalView::SetVisible(Control control, bool visible) {
+    if (control != Control::PBar) return;
+    pbarVisible_ = visible;
+    if (!visible) FinishProgress();
+}
+
+void TerminalView::SetStatusPanel(int, const Text&) {}
+
+void TerminalView::SetPBarMax(int max) {
+    pbarMax_ = max;
+    lastPercentStep_ = -1;
+}
+
+void TerminalView::SetPBarPosition(int position) {
+    pbarPosition_ = position;
+    if (pbarVisible_ && pbarMax_ > 0) DrawProgress();
+}
+
+void TerminalView::DrawProgress() {
+    const int done = std::clamp(pbarPosition_, 0, pbarMax_);
+    const int percent = done * 100 / pbarMax_;
+    if (settings_.progressBar) {
+        const int filled = done * kBarWidth / pbarMax_;
+        std::fprintf(settings_.err, "\r[%s%s] %3d %%  %d/%d records",
+                     std::string(static_cast<std::size_t>(filled), '#').c_str(),
+                     std::string(static_cast<std::size_t>(kBarWidth - filled), ' ').c_str(),
+                     percent, done, pbarMax_);
+        std::fflush(settings_.err);
+        progressLineOpen_ = true;
+        return;
+    }
+    // Without a terminal: one plain line per tenth of the way.
+    const int step = percent / 10;
+    if (step == lastPercentStep_) return;
+    lastPercentStep_ = step;
+    std::fprintf(settings_.err, "Progress: %d %% (%d/%d records)\n", step * 10, done, pbarMax_);
+    std::fflush(settings_.err);
+}
+
+void TerminalView::FinishProgress() {
+    if (!progressLineOpen_) return;
+    progressLineOpen_ = false;
+    std::fputc('\n', settings_.err);
+    std::fflush(settings_.err);
+}
+
+void TerminalView::AppendLogLine(const Text& line) {
+    if (!settings_.trace && IsTraceLine(line)) return;
+    PrintLine(settings_.out, DisplayUtf8(line));
+}
+
+void TerminalView::ShowMessage(const Text& text) {
+    PrintLine(settings_.err, "Note: " + OneLine(DisplayUtf8(text)));
+}
+
+bool TerminalView::AskYesNo(const Text& text, bool defaultNo) {
+    const std::string question = "Note: " + OneLine(DisplayUtf8(text));
+    if (settings_.yes) {
+        PrintLine(settings_.err, question + " [answered Yes by --yes]");
+        return true;
+    }
+    if (!settings_.interactive) {
+        PrintLine(settings_.err, question + " [answered No: no terminal to ask]");
+        return false;
+    }
+    FinishProgress();
+    std::fprintf(settings_.err, "%s %s ", question.c_str(), defaultNo ? "[y/N]" : "[Y/n]");
+    std::fflush(settings_.err);
+    char answer[64] = {};
+    if (!std::fgets(answer, sizeof answer, settings_.in)) return false;
+    const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(answer[0])));
+    if (c == 'y') return true;
+    if (c == 'n') return false;
+    return !defaultNo;
+}
+
+} // namespace tarnik::cli

@@ -1,0 +1,73 @@
+#pragma once
+// The main window rendered on a terminal: log lines on stdout in UTF-8, status changes,
+// message boxes on stderr, a progress bar on stderr, Yes/No questions answered by --yes,
+// by the user at a terminal, or No.
+#include "serial/comm_port.h"
+#include "shell/main_view.h"
+
+#include <cstdio>
+#include <optional>
+#include <string>
+
+namespace tarnik::cli {
+
+struct TerminalSettings {
+    bool trace = false;            // print the TX:/RX: lines too
+    bool yes = false;              // answer Yes to every question
+    bool interactive = false;      // stdin is a terminal: ask the user
+    bool progressBar = false;      // stderr is a terminal: one redrawn progress line
+    std::FILE* out = stdout;
+    std::FILE* err = stderr;
+    std::FILE* in = stdin;
+};
+
+class TerminalView final : public MainView {
+public:
+    TerminalView(TerminalSettings settings, const CommPort& port);
+
+    void SetText(Control control, const Text& text) override;
+    void SetVisible(Control control, bool visible) override;
+    void SetEnabled(Control, bool) override {}
+    void SetChecked(Control, bool) override {}
+    void SetApplicationTitle(const Text&) override {}
+    void SetStatusPanel(int panel, const Text& text) override;
+    void SetInfoTxColour(StatusColour colour) override { red_ = colour == StatusColour::Red; }
+    void SetPBarMax(int max) override;
+    void SetPBarPosition(int position) override;
+    void SetWindowPosition(int, int) override {}
+    void SetInfoWindowVisible(bool) override {}
+    void AppendLogLine(const Text& line) override;
+    void RemoveOldestLogLines(int) override {}
+    void ClearLog() override {}
+    void ShowMessage(const Text& text) override;
+    bool AskYesNo(const Text& text, bool defaultNo) override;
+    std::optional<std::string> ChooseImageFile(const std::string&) override { return {}; }
+    void SetTimer1Enabled(bool enabled) override { timer1_ = enabled; }
+    void TerminateApplication() override { terminated_ = true; }
+
+    bool Timer1Enabled() const { return timer1_; }
+    // Ends the progress line before other output follows it.
+    void FinishProgress();
+
+private:
+    void PrintLine(std::FILE* stream, const std::string& utf8);
+    void DrawProgress();
+    void ExplainPortFailure();
+
+    TerminalSettings settings_;
+    const CommPort& port_;
+    Text status_;
+    bool red_ = false;
+    int pbarMax_ = 0;
+    int pbarPosition_ = 0;
+    bool pbarVisible_ = false;
+    int lastPercentStep_ = -1;
+    bool progressLineOpen_ = false;
+    bool timer1_ = false;
+    bool terminated_ = false;
+};
+
+// A sentence that tells why a port could not be opened, with the remedy where there is one.
+std::string PortFailureText(const std::string& port, OpenFailure failure);
+
+} // namespace tarnik::cli

@@ -1,0 +1,104 @@
+// tarnik-cli as the built program against tarnik-sim on a pseudo-terminal: the unattended
+// process, its output and its exit code, as a production line script sees them.
+#include "support/child_process.h"
+#include "support/image_builder.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace tarnik::testing {
+namespace {
+
+struct CliRun {
+    TempDir dir;
+    std::map<std::string, std::string> env{{"XDG_CONFIG_HOME", (dir / "config").string()}};
+
+    std::string Image(int type, std::size_t records = 3, bool withSerialRecord = false) {
+        std::vector<TestRecord> list;
+        for (std::size_t i = 0; i < records; ++i)
+            list.push_back({static_cast<std::uint16_t>(0x4000 + 0x40 * i),
+                            PatternData(64, static_cast<std::uint8_t>(i))});
+        if (withSerialRecord) list.push_back(SerialRecord());
+        return WriteTestImage(dir / "image.bin", type, list);
+    }
+    ProgramResult Cli(const std::vector<std::string>& args) {
+        return RunProgram(TARNIK_CLI_PATH, args, env);
+    }
+};
+
+std::string LastLine(const std::string& text) {
+    const std::string trimmed = text.substr(0, text.find_last_not_of('\n') + 1);
+    return trimmed.substr(trimmed.find_last_of('\n') + 1);
+}
+
+TEST(CliProcess, ProgramsAndVerifiesAnExpander) {
+    CliRun run;
+    const std::string image = run.Image(1);
+    SimProcess sim({"--type", "1", "--address", "07", "--image", image}, TARNIK_SIM_PATH);
+    ASSERT_FALSE(sim.Pty().empty());
+
+    const ProgramResult r = run.Cli({"--port=" + sim.Pty(), "--address=07", "P=" + image, "V=1"});
+    EXPECT_EQ(r.exitCode, 20) << r.out << r.err;
+    EXPECT_EQ(LastLine(r.out), "Exit status: 20");
+    for (const char* line : {"-------Unit identification", "Process status: Programming ...",
+                             "-------Verification", "Process status: Ending process"})
+        EXPECT_NE(r.out.find(line), std::string::npos) << line;
+    EXPECT_EQ(r.out.find("TX: "), std::string::npos); // trace lines only with --trace
+    EXPECT_EQ(sim.Wait(), 0);
+}
+
+TEST(CliProcess, InsertsTheSerialNumberAndTellsTheNextOne) {
+    CliRun run;
+    const std::string image = run.Image(2, 2, true);
+    SimProcess sim({"--type", "2", "--image", image, "--serial", "0000A1FF"}, TARNIK_SIM_PATH);
+    ASSERT_FALSE(sim.Pty().empty());
+
+    const ProgramResult r = run.Cli({"--port=" + sim.Pty(), "--serial=0000a1ff", "--serial-inc",
+                                     "--trace", "P=" + image, "V=0"});
+    EXPECT_EQ(r.exitCode, 20) << r.out << r.err;
+    EXPECT_NE(r.out.find("Next serial number: 0000A200"), std::string::npos);
+    EXPECT_NE(r.out.find("TX: "), std::string::npos);
+    EXPECT_EQ(r.out.find("-------Verification"), std::string::npos);
+    EXPECT_EQ(sim.Wait(), 0);
+}
+
+TEST(CliProcess, SilentUnitEndsWithTheErrorStatus) {
+    CliRun run;
+    const std::string image = run.Image(7, 1);
+    SimProcess sim({"--type", "7", "--silent", "--idle-timeout-ms", "15000"}, TARNIK_SIM_PATH);
+    ASSERT_FALSE(sim.Pty().empty());
+
+    const ProgramResult r = run.Cli({"--port=" + sim.Pty(), "P=" + image});
+    // Identification gives up after 10 s and reports it as the connection step: 4 + 5376.
+    EXPECT_EQ(LastLine(r.out), "Exit status: 5380");
+    EXPECT_EQ(r.exitCode, 5380 & 0xFF);
+    EXPECT_NE(r.out.find("Process status: An error occurred. Connection establishment"),
+              std::string::npos);
+}
+
+TEST(CliProcess, MissingPortIsExplainedAndEndsWithMinusOne) {
+    CliRun run;
+    const std::string image = run.Image(1);
+    const ProgramResult r = run.Cli({"--port=" + (run.dir / "no-such-port").string(),
+                                     "P=" + image});
+    EXPECT_EQ(r.exitCode, 255);
+    EXPECT_EQ(LastLine(r.out), "Exit status: -1");
+    EXPECT_NE(r.out.find("Process status: Port opening error"), std::string::npos);
+    EXPECT_NE(r.err.find("no such device"), std::string::npos);
+}
+
+TEST(CliProcess, DamagedImageIsReportedAndNothingIsOpened) {
+    CliRun run;
+    const std::string image = (run.dir / "broken.bin").string();
+    WriteFile(image, std::string(100, '\x55'));
+    const ProgramResult r = run.Cli({"--port=" + (run.dir / "no-such-port").string(),
+                                     "P=" + image});
+    EXPECT_EQ(r.exitCode, 255);
+    EXPECT_NE(r.err.find("Indicated file is not correct"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out.find("Port opening error"), std::string::npos);
+}
+
+} // namespace
+} // namespace tarnik::testing

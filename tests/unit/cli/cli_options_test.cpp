@@ -1,0 +1,48 @@
+#include "cli/cli_options.h"
+
+#include <gtest/gtest.h>
+
+using tarnik::cli::ParseCommandLine;
+
+TEST(CliOptions, WindowArgumentsKeepTheirOrderAndOptionsOverride) {
+    const auto r = ParseCommandLine({"p=/tmp/a.bin", "--port", "/dev/pts/7", "c=3", "V=0",
+                                     "--address=a", "--serial=0000abcd", "--serial-inc", "--yes",
+                                     "P=/tmp/b.bin"});
+    ASSERT_TRUE(r.ok()) << r.error;
+    const auto& o = r.options;
+    EXPECT_EQ(o.imagePath, "/tmp/b.bin"); // the later P= wins
+    EXPECT_EQ(o.windowArgs,
+              (std::vector<std::string>{"p=/tmp/a.bin", "c=3", "V=0", "P=/tmp/b.bin"}));
+    EXPECT_EQ(o.port, "/dev/pts/7");
+    EXPECT_EQ(o.address, "A");
+    EXPECT_EQ(o.serial, "0000ABCD");
+    EXPECT_TRUE(o.serialInc);
+    EXPECT_TRUE(o.yes);
+    EXPECT_FALSE(o.trace);
+}
+
+TEST(CliOptions, BadArgumentsAreRefused) {
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {},                                 // no image
+             {"P="},                             // empty image name
+             {"P=a.bin", "--bogus"},             // unknown option
+             {"P=a.bin", "--address=123"},       // more than one byte
+             {"P=a.bin", "--address=g1"},        // not hex
+             {"P=a.bin", "--serial=1234567"},    // seven digits
+             {"P=a.bin", "--serial=1234567Z"},   // not hex
+             {"P=a.bin", "C=0"},                 // port number 0
+             {"P=a.bin", "C=x"},                 // not a number
+             {"P=a.bin", "V=2"},                 // neither 0 nor 1
+             {"P=a.bin", "--port"},              // missing value
+             {"P=a.bin", "--port="},             // empty value
+             {"image.bin"},                      // a bare file name is not P=
+         }) {
+        EXPECT_FALSE(ParseCommandLine(args).ok()) << (args.empty() ? "" : args.back());
+    }
+}
+
+TEST(CliOptions, InformationalOptionsNeedNoImage) {
+    EXPECT_TRUE(ParseCommandLine({"--list-ports"}).ok());
+    EXPECT_TRUE(ParseCommandLine({"--help"}).ok());
+    EXPECT_TRUE(ParseCommandLine({"--version"}).ok());
+}

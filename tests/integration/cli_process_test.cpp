@@ -100,5 +100,56 @@ TEST(CliProcess, DamagedImageIsReportedAndNothingIsOpened) {
     EXPECT_EQ(r.out.find("Port opening error"), std::string::npos);
 }
 
+// One unattended process per case over the real serial path; the emulator checks the traffic
+// and its verdict must be good.
+struct EndToEndCase {
+    const char* name;
+    int type;
+    std::vector<std::string> simArgs;
+    std::vector<std::string> cliArgs;
+    int exitStatus;
+    const char* statusLine;
+};
+
+void PrintTo(const EndToEndCase& c, std::ostream* os) { *os << c.name; }
+
+class CliEndToEnd : public ::testing::TestWithParam<EndToEndCase> {};
+
+TEST_P(CliEndToEnd, EndsWithTheRightStatusAndAGoodVerdict) {
+    const EndToEndCase& c = GetParam();
+    CliRun run;
+    const std::string image = run.Image(c.type, 3, c.type == 2);
+    std::vector<std::string> simArgs{"--type", std::to_string(c.type), "--image", image};
+    simArgs.insert(simArgs.end(), c.simArgs.begin(), c.simArgs.end());
+    SimProcess sim(simArgs, TARNIK_SIM_PATH);
+    ASSERT_FALSE(sim.Pty().empty());
+
+    std::vector<std::string> cliArgs{"--port=" + sim.Pty(), "P=" + image};
+    cliArgs.insert(cliArgs.end(), c.cliArgs.begin(), c.cliArgs.end());
+    const ProgramResult r = run.Cli(cliArgs);
+    EXPECT_EQ(LastLine(r.out), "Exit status: " + std::to_string(c.exitStatus)) << r.out << r.err;
+    EXPECT_EQ(r.exitCode, c.exitStatus & 0xFF);
+    EXPECT_NE(r.out.find(c.statusLine), std::string::npos) << r.out;
+    EXPECT_EQ(sim.Wait(std::chrono::seconds(20)), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    MainFamily, CliEndToEnd,
+    ::testing::Values(
+        EndToEndCase{"Controller", 0, {}, {"V=1"}, 20, "Process status: Ending process"},
+        EndToEndCase{"AccessControllerAsksForItsSerial", 2, {"--serial", "12345678"}, {"V=1"}, 20,
+                     "Process status: Ending process"},
+        EndToEndCase{"Converter", 3, {}, {"V=0"}, 20, "Process status: Ending process"},
+        EndToEndCase{"KeypadWithNoiseAndADroppedAck", 7,
+                     {"--noise", "--drop-ack", "1", "--erase-progress", "1,2"}, {"V=1"}, 20,
+                     "Process status: Ending process"},
+        EndToEndCase{"HangUpWhileProgramming", 6, {"--hangup-at-record", "1"}, {"V=1"}, 13 + 5376,
+                     "Process status: An error occurred. Programming ..."},
+        EndToEndCase{"VerificationMismatch", 12, {"--verify-mismatch", "2"}, {"V=1"}, 18 + 5376,
+                     "Process status: An error occurred. Verification"},
+        EndToEndCase{"EraseFailure", 14, {"--erase-fail"}, {}, 7 + 5376,
+                     "Process status: An error occurred. Memory erasure error"}),
+    [](const ::testing::TestParamInfo<EndToEndCase>& info) { return std::string(info.param.name); });
+
 } // namespace
 } // namespace tarnik::testing

@@ -18,6 +18,8 @@ constexpr std::size_t kSerialOffset = 15;
 constexpr std::size_t kSerialSize = 4;
 // The serial number must lie in the data bytes, before the record checksum.
 constexpr std::size_t kMinSerialRecordLength = kSerialOffset + kSerialSize + 1;
+// Reading needs only the four bytes to be there (the last may then be the checksum).
+constexpr std::size_t kMinReadableSerialLength = kSerialOffset + kSerialSize;
 constexpr std::size_t kSerialDigits = 8;
 
 // Reads up to n bytes; fewer at the end of the file or on a read error.
@@ -305,7 +307,7 @@ Text ReadSerialFromImage(std::uint16_t wanted, const std::string& path, LogSink&
         Text addressHex = IntToHexEven(address);
         addressHex.insert(0, 4 - addressHex.size(), '0');
         log.LogLine(addressHex + " " + BytesToHexList(plain));
-        if (address == wanted && plain.size() >= kMinSerialRecordLength)
+        if (address == wanted && plain.size() >= kMinReadableSerialLength)
             result = HexOfBytes(plain.substr(kSerialOffset, kSerialSize));
     }
     if (state == Read::Partial || in.bad()) log.LogLine("Errrrr");

@@ -14,12 +14,33 @@ namespace tarnik {
 
 namespace {
 
-void SortByName(std::vector<PortInfo>& ports) {
-    std::sort(ports.begin(), ports.end(),
-              [](const PortInfo& a, const PortInfo& b) { return a.name < b.name; });
-}
+constexpr const char* kPortListVariable = "TARNIK_SERIAL_PORTS";
+#ifdef _WIN32
+constexpr char kPortListSeparator = ';';
+#else
+constexpr char kPortListSeparator = ':';
+#endif
+
+std::vector<PortInfo> ListSystemPorts();
 
 } // namespace
+
+std::vector<PortInfo> ParsePortList(const std::string& names) {
+    std::vector<PortInfo> ports;
+    std::size_t begin = 0;
+    while (begin <= names.size()) {
+        std::size_t end = names.find(kPortListSeparator, begin);
+        if (end == std::string::npos) end = names.size();
+        if (end > begin) ports.push_back({names.substr(begin, end - begin), ""});
+        begin = end + 1;
+    }
+    return ports;
+}
+
+std::vector<PortInfo> ListSerialPorts() {
+    if (const char* given = std::getenv(kPortListVariable)) return ParsePortList(given);
+    return ListSystemPorts();
+}
 
 #ifdef _WIN32
 
@@ -27,7 +48,9 @@ std::string SystemPortPath(const std::string& name) {
     return name;
 }
 
-std::vector<PortInfo> ListSerialPorts() {
+namespace {
+
+std::vector<PortInfo> ListSystemPorts() {
     std::vector<PortInfo> ports;
     HKEY key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "hardware\\devicemap\\serialcomm", 0, KEY_READ, &key) !=
@@ -48,9 +71,10 @@ std::vector<PortInfo> ListSerialPorts() {
         ports.push_back({reinterpret_cast<const char*>(data), valueName});
     }
     RegCloseKey(key);
-    SortByName(ports);
     return ports;
 }
+
+} // namespace
 
 #else
 
@@ -78,7 +102,9 @@ std::string SystemPortPath(const std::string& name) {
     return "/dev/" + name;
 }
 
-std::vector<PortInfo> ListSerialPorts() {
+namespace {
+
+std::vector<PortInfo> ListSystemPorts() {
     std::vector<PortInfo> ports;
     sp_port** list = nullptr;
     if (sp_list_ports(&list) != SP_OK) return ports;
@@ -89,9 +115,12 @@ std::vector<PortInfo> ListSerialPorts() {
         ports.push_back({name, description ? description : ""});
     }
     sp_free_port_list(list);
-    SortByName(ports);
+    std::sort(ports.begin(), ports.end(),
+              [](const PortInfo& a, const PortInfo& b) { return a.name < b.name; });
     return ports;
 }
+
+} // namespace
 
 #endif
 

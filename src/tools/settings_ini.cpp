@@ -87,6 +87,38 @@ std::size_t ReadHexEscape(const Text& stored, std::size_t i, Text& out) {
     return i;
 }
 
+// Length of the well-formed UTF-8 sequence of two to four bytes that starts at `i`, or 0.
+// Such sequences are written as they are, as Qt writes the text of a value; any other byte
+// from 0x7F up gets a \x escape.
+std::size_t Utf8SequenceAt(const Text& text, std::size_t i) {
+    const auto byte = [&](std::size_t k) { return static_cast<std::uint8_t>(text[k]); };
+    const std::uint8_t lead = byte(i);
+    std::size_t length = 0;
+    std::uint8_t low = 0x80;
+    std::uint8_t high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) low = 0xA0;  // no overlong forms
+        if (lead == 0xED) high = 0x9F; // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F; // nothing above U+10FFFF
+    } else {
+        return 0;
+    }
+    if (i + length > text.size()) return 0;
+    if (byte(i + 1) < low || byte(i + 1) > high) return 0;
+    for (std::size_t k = i + 2; k < i + length; ++k)
+        if (byte(k) < 0x80 || byte(k) > 0xBF) return 0;
+    return length;
+}
+
+// Qt marks its own typed values with a leading '@' and doubles the '@' of a plain text.
+constexpr char kTypeMark = '@';
+
 // The backslash escapes of control characters, quotes and the backslash itself.
 constexpr std::pair<char, char> kEscapes[] = {{'\0', '0'}, {'\a', 'a'}, {'\b', 'b'}, {'\f', 'f'},
                                               {'\n', 'n'}, {'\r', 'r'}, {'\t', 't'}, {'\v', 'v'},
@@ -204,12 +236,20 @@ std::filesystem::path DefaultSettingsPath() {
     return base / "Olvane" / "Tarnik.conf";
 }
 
-Text EscapeIniValue(const Text& value) {
+Text EscapeIniValue(const Text& plain) {
+    const Text value = !plain.empty() && plain.front() == kTypeMark ? kTypeMark + plain : plain;
     Text out;
     bool needsQuotes = !value.empty() && (value.front() == ' ' || value.back() == ' ');
     bool afterHexEscape = false;
-    for (char c : value) {
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        const char c = value[i];
         const auto byte = static_cast<std::uint8_t>(c);
+        if (const std::size_t length = Utf8SequenceAt(value, i); length > 0) {
+            out.append(value, i, length);
+            i += length - 1;
+            afterHexEscape = false;
+            continue;
+        }
         if (c == ';' || c == ',' || c == '=') needsQuotes = true;
         const bool wasAfterHexEscape = afterHexEscape;
         afterHexEscape = false;
@@ -253,6 +293,7 @@ Text UnescapeIniValue(const Text& stored) {
         }
     }
     out.resize(keptEnd);
+    if (out.size() >= 2 && out[0] == kTypeMark && out[1] == kTypeMark) out.erase(0, 1);
     return out;
 }
 

@@ -24,8 +24,9 @@ class IniSettingsStore : public SettingsStore {
     std::function<std::filesystem::path()> locate_;
 };
 
-// Value and key texts as they appear in the file (quotes and backslash escapes for values,
-// %XX for unusual characters in keys).
+// Value and key texts as they appear in the file, as Qt writes them: for values, quotes and
+// backslash escapes, well-formed UTF-8 as it is and a leading '@' doubled; for keys, %XX for
+// unusual characters.
 Text EscapeIniValue(const Text& value);
 Text UnescapeIniValue(const Text& stored);
 Text EscapeIniKey(const Text& key);

@@ -297,6 +297,21 @@ TEST_F(ImageReader, SerialLookupLogsEveryRecordAndTakesTheLastMatch) {
     EXPECT_TRUE(log.lines.empty());
 }
 
+TEST_F(ImageReader, SerialLookupTakesBytes15To18OfAShortRecord) {
+    // 14 data bytes: L = 19, so byte 18 is the record checksum and is read with the rest.
+    const TestRecord shortRecord = SerialRecord("", 14);
+    const Text plain = PlainS19Record(kSerialRecordAddress, shortRecord.data);
+    ASSERT_EQ(plain.size(), 19u);
+    Text expected;
+    BytesToHex(AsBytes(plain.substr(15, 4)), 3, expected);
+    EXPECT_EQ(ReadSerialFromImage(kSerialRecordAddress, Write(2, {shortRecord}), log), expected);
+
+    // 13 data bytes: the four bytes are not all there, nothing is taken.
+    log.lines.clear();
+    EXPECT_EQ(ReadSerialFromImage(kSerialRecordAddress, Write(2, {SerialRecord("", 13)}), log), "");
+    EXPECT_EQ(log.lines.size(), 1u);
+}
+
 TEST(ImageDate, FormatsTheSecondsWithoutTimeZone) {
     EXPECT_EQ(FormatImageDate(0), "01/01/70 00:00:00");
     EXPECT_EQ(FormatImageDate(kTestDate), "11/14/23 22:13:20");

@@ -9,8 +9,10 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <ctime>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <termios.h>
@@ -88,6 +90,31 @@ TEST(SerialNames, PortNamesMapToDevices) {
     EXPECT_EQ(SystemPortPath("ttyACM0"), "/dev/ttyACM0");
     EXPECT_EQ(SystemPortPath("COMX"), "/dev/COMX");
     EXPECT_EQ(SystemPortPath("COM0"), "/dev/COM0");
+}
+
+TEST(SerialNames, PortListGivenInTheEnvironmentReplacesTheSystemListing) {
+    EXPECT_TRUE(ParsePortList("").empty());
+    const std::vector<PortInfo> parsed = ParsePortList("/dev/pts/91::ttyUSB7:");
+    ASSERT_EQ(parsed.size(), 2u);
+    EXPECT_EQ(parsed[0].name, "/dev/pts/91");
+    EXPECT_EQ(parsed[1].name, "ttyUSB7");
+    EXPECT_EQ(parsed[1].description, "");
+
+    // Set, the variable keeps the listing away from the machine's devices (and so from the
+    // console on ttyS0); set but empty, it lists nothing.
+    const char* old = std::getenv("TARNIK_SERIAL_PORTS");
+    const std::optional<std::string> previous =
+        old ? std::optional<std::string>(old) : std::nullopt;
+    setenv("TARNIK_SERIAL_PORTS", "/dev/tarnik-no-such-port", 1);
+    const std::vector<PortInfo> listed = ListSerialPorts();
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0].name, "/dev/tarnik-no-such-port");
+    setenv("TARNIK_SERIAL_PORTS", "", 1);
+    EXPECT_TRUE(ListSerialPorts().empty());
+    if (previous)
+        setenv("TARNIK_SERIAL_PORTS", previous->c_str(), 1);
+    else
+        unsetenv("TARNIK_SERIAL_PORTS");
 }
 
 TEST(SerialComponent, DefaultsAndClosedPortRequests) {

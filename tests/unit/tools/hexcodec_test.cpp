@@ -125,3 +125,34 @@ TEST(HexCodec, ExtractFrameBadSumZeroLengthAndOversize) {
     EXPECT_FALSE(ExtractFrame(rx, marker, dest, sumOk));
     EXPECT_EQ(rx, Bytes({0x8D}));
 }
+
+TEST(HexCodec, ExtractFrameLengthLimits) {
+    const Text marker = Bytes({0xFF, 0xFF});
+    FrameBuffer dest{};
+    bool sumOk = false;
+
+    // N = 1 makes a five-byte frame, but the length byte is only looked at once six bytes
+    // from the marker are there.
+    const Text shortest = Bytes({0xFF, 0xFF, 0x07, 0x01, 0x06});
+    Text rx = Bytes({0x42}) + shortest;
+    EXPECT_FALSE(ExtractFrame(rx, marker, dest, sumOk));
+    EXPECT_EQ(rx, Bytes({0x42}) + shortest);
+    rx.push_back('\x00');
+    std::size_t length = 0;
+    ASSERT_TRUE(ExtractFrame(rx, marker, dest, sumOk, &length));
+    EXPECT_EQ(length, 5u);
+    EXPECT_TRUE(sumOk);
+
+    // N = 130 makes the largest frame taken, 134 bytes, copied whole.
+    Text largest = Bytes({0xFF, 0xFF, 0x01, 130}) + Text(129, '\x02');
+    std::uint8_t sum = 0;
+    for (char c : largest)
+        sum = static_cast<std::uint8_t>(sum + static_cast<std::uint8_t>(c));
+    largest.push_back(static_cast<char>(sum));
+    rx = largest;
+    ASSERT_TRUE(ExtractFrame(rx, marker, dest, sumOk, &length));
+    EXPECT_EQ(length, kMaxFrame);
+    EXPECT_TRUE(sumOk);
+    EXPECT_EQ(dest[kMaxFrame - 1], sum);
+    EXPECT_TRUE(rx.empty());
+}

@@ -58,6 +58,40 @@ TEST(IniSettings, AwkwardValuesRoundTrip) {
               "\\xB3\\x41");
 }
 
+TEST(IniSettings, ValuesAreLaidOutAsQtWritesThem) {
+    // UTF-8 text goes into the file as it is; bytes that are not UTF-8 are escaped.
+    EXPECT_EQ(EscapeIniValue("/home/j/\xC5\x82\xC4\x85"
+                             "cznik.bin"),
+              "/home/j/\xC5\x82\xC4\x85"
+              "cznik.bin");
+    EXPECT_EQ(EscapeIniValue("\xE2\x82\xAC\xF0\x9F\x98\x80"), "\xE2\x82\xAC\xF0\x9F\x98\x80");
+    EXPECT_EQ(EscapeIniValue("\xC5"), "\\xC5");
+    EXPECT_EQ(EscapeIniValue("\xC0\x80"), "\\xC0\\x80");          // overlong form
+    EXPECT_EQ(EscapeIniValue("\xED\xA0\x80"), "\\xED\\xA0\\x80"); // surrogate
+    // Qt keeps '@' for its typed values and doubles the '@' of a plain text.
+    EXPECT_EQ(EscapeIniValue("@port"), "@@port");
+    EXPECT_EQ(UnescapeIniValue("@@port"), "@port");
+    EXPECT_EQ(UnescapeIniValue("a@@"), "a@@");
+
+    // Lines as Qt 6 writes them.
+    ScopedConfigHome home;
+    std::filesystem::create_directories(StoreFile(home).parent_path());
+    WriteFile(StoreFile(home), "[General]\nfl=\xC5\x82x\nb=\xC2\xB3\\x1\\x31\\x66\nd=@@at\n");
+    IniSettingsStore store;
+    EXPECT_EQ(store.ReadSetting("fl"), "\xC5\x82x");
+    EXPECT_EQ(store.ReadSetting("b"), "\xC2\xB3\x01"
+                                      "1f");
+    EXPECT_EQ(store.ReadSetting("d"), "@at");
+    store.WriteSetting("d", "@at");
+    store.WriteSetting("fl", "\xC5\x82x");
+    EXPECT_EQ(ReadFile(StoreFile(home)),
+              "[General]\nfl=\xC5\x82x\nb=\xC2\xB3\\x1\\x31\\x66\nd=@@at\n");
+    for (const Text& value : {Text("@"), Text("@@"), Text("@x y"), Text("\xC5\x82\xB3")}) {
+        store.WriteSetting("v", value);
+        EXPECT_EQ(store.ReadSetting("v"), value);
+    }
+}
+
 TEST(IniSettings, RewritingKeepsOtherSectionsAndLines) {
     ScopedConfigHome home;
     std::filesystem::create_directories(StoreFile(home).parent_path());

@@ -214,6 +214,12 @@ void TS19_WR::Dispatch() {
 }
 
 void TS19_WR::SetStep(int step) {
+    // STOP reaches the process through message processing (a log line, a send), so a handler
+    // or step change that was under way may still ask for a step afterwards, and a second
+    // STOP may come. The interruption is final: such requests are dropped, and the process
+    // reports as if STOP had come right after the step change it interrupted.
+    if (currentStep_ == kInterrupting) return;
+    const std::uint32_t change = ++stepChanges_;
     context_.exitStatus = currentStep_;
     Text prefix;
     if (step == kError) {
@@ -229,6 +235,8 @@ void TS19_WR::SetStep(int step) {
     const Text text = prefix + StepName(currentStep_);
     currentStep_ = static_cast<std::uint8_t>(step);
     context_.view.LogLine(kStepLinePrefix + text);
+    // A STOP handled inside the log line has put up its own status; do not cover it.
+    if (stepChanges_ != change) return;
     context_.view.SetInfoTx(kStatusPrefix + text);
 }
 
@@ -384,7 +392,9 @@ void TS19_WR::Programming() {
     if (CheckStepTiming(kRecordTimeoutMs, kRecordIntervalMs)) return;
     const Text frame = RecordFrame(record->programmingText, answer_payload::kRecordProgrammed);
     lastSend_ = Now();
-    ShowProgress();
+    // A STOP in the expected-answer log line has reset the record index: keep the progress
+    // shown where the process got to.
+    if (currentStep_ == kProgramming) ShowProgress();
     // Sent here rather than by the loop, so the loop's poll wait stays as it was.
     context_.link.SendText(frame);
     context_.view.ProcessMessages();
@@ -406,7 +416,7 @@ void TS19_WR::Verification() {
     }
     stepOutput_ = RecordFrame(record->verificationText, answer_payload::kRecordVerified);
     lastSend_ = Now();
-    ShowProgress();
+    if (currentStep_ == kVerification) ShowProgress();
 }
 
 // ---- helpers ---------------------------------------------------------------------------

@@ -52,6 +52,8 @@ public:
     // Interrupts the running process; its poll loop ends at the next dispatch.
     void StopProcess();
 
+    // Leaves the current step for another and reports it (log, status line, exit status).
+    // Once the process has been interrupted, the step no longer changes.
     void SetStep(int step);
     void ResetStepState();
     // True when the step must hold: it timed out (and went to the error step) or the
@@ -96,6 +98,7 @@ private:
     std::uint32_t unitAddress_;
     int unitType_ = 0;
     std::uint8_t currentStep_ = kNone;
+    std::uint32_t stepChanges_ = 0; // tells SetStep whether another change ran inside it
     PlainMarker plain_;
 
     FrameState frame_;

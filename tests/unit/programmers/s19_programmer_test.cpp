@@ -370,6 +370,40 @@ TEST(S19Start, UnitThatStartsWithoutAnsweringStillEndsTheProcess) {
     EXPECT_EQ(rig.view.titles.front(), "Tarnik v2.01A_EN  0 %");
 }
 
+// ---- poll wait ---------------------------------------------------------------------------
+
+std::vector<std::uint32_t> Gaps(const std::vector<const HostFrame*>& frames) {
+    std::vector<std::uint32_t> gaps;
+    for (std::size_t i = 1; i < frames.size(); ++i)
+        gaps.push_back(frames[i]->at - frames[i - 1]->at);
+    return gaps;
+}
+
+TEST(S19PollWait, FollowsTheLastFrameTheLoopSentButNotTheRecordsSentByTheHandler) {
+    // Unit type 2 polls every millisecond, so the dispatches follow the poll wait exactly:
+    // at 9600 baud T(frame + 10 characters) + 20 ms.
+    Rig rig{UnitScript{.reportedType = -1}, cbr9600};
+    rig.Run(2);
+    const std::uint32_t identificationAt =
+        *rig.view.StatusTime("Process status: Unit identification");
+    ASSERT_GE(rig.unit.frames.size(), 4u);
+    EXPECT_EQ(rig.unit.frames[0].at - identificationAt, 100u); // before the first frame
+    // Connect frame (8 bytes): 18 x 10000 / 9600 = 18, + 20; identify query (6): 16 + 20.
+    EXPECT_EQ(rig.unit.frames[1].at - rig.unit.frames[0].at, 38u);
+    EXPECT_EQ(rig.unit.frames[2].at - rig.unit.frames[1].at, 36u);
+
+    Rig full{UnitScript{.reportedType = 2}, cbr9600};
+    full.view.boxVer = true;
+    full.view.edNrSerial = "00000001";
+    full.Run(2);
+    ASSERT_EQ(full.exitStatus, 20);
+    // Records (26 bytes) go out by the handler: the wait stays that of the start-of-
+    // programming frame (6 bytes: 16 + 20). Verification frames go out by the loop and set
+    // it: 36 x 10000 / 9600 = 37, + 20.
+    EXPECT_EQ(Gaps(full.unit.Of(FrameKind::Record)), (std::vector<std::uint32_t>(3, 36)));
+    EXPECT_EQ(Gaps(full.unit.Of(FrameKind::Verify)), (std::vector<std::uint32_t>(3, 57)));
+}
+
 // ---- process control -------------------------------------------------------------------
 
 class S19Stop : public ::testing::TestWithParam<int> {};
@@ -390,6 +424,114 @@ INSTANTIATE_TEST_SUITE_P(Steps, S19Stop,
                          ::testing::Values(TS19_WR::kIdentification, TS19_WR::kConnection,
                                            TS19_WR::kEraseBlock1, TS19_WR::kProgramming,
                                            TS19_WR::kVerification));
+
+// The window's log line processes messages, so STOP may arrive while a step change is
+// being logged; the process must end as if STOP had come right after that change.
+TEST_P(S19Stop, InsideTheStepLogLineIsNotCoveredByTheStepItInterrupted) {
+    const int step = GetParam();
+    Rig rig;
+    rig.view.boxVer = true;
+    rig.AtLogLine(step, "-------", [&] { rig.programmer->StopProcess(); });
+    rig.Run(1);
+    EXPECT_EQ(rig.view.LastInfoTx(), "Process status: Interrupting process");
+    EXPECT_EQ(rig.view.StepLines().back(), "Interrupting process");
+    EXPECT_EQ(rig.exitStatus, step);
+    EXPECT_EQ(rig.programmer->CurrentStep(), TS19_WR::kInterrupting);
+}
+
+TEST_P(S19Stop, InsideTheTransmissionOfAFrame) {
+    const int step = GetParam();
+    Rig rig;
+    rig.view.boxVer = true;
+    rig.AtLogLine(step, "TX: ", [&] { rig.programmer->StopProcess(); });
+    rig.Run(1);
+    EXPECT_EQ(rig.view.LastInfoTx(), "Process status: Interrupting process");
+    EXPECT_EQ(rig.exitStatus, step);
+    EXPECT_EQ(rig.unit.Count(FrameKind::StartApplication), 0u);
+}
+
+TEST_P(S19Stop, SecondStopInsideTheFirstKeepsTheInterruptedStep) {
+    const int step = GetParam();
+    Rig rig;
+    rig.view.boxVer = true;
+    rig.AtStep(step, [&] { rig.programmer->StopProcess(); });
+    rig.AtLogLine(TS19_WR::kInterrupting, "-------", [&] { rig.programmer->StopProcess(); });
+    rig.Run(1);
+    EXPECT_EQ(rig.view.CountLog("-------Interrupting process"), 1u);
+    EXPECT_EQ(rig.view.LastInfoTx(), "Process status: Interrupting process");
+    EXPECT_EQ(rig.exitStatus, step);
+}
+
+TEST(S19NestedStop, InsideAFailureReportEndsInterruptedNotWithAnErrorOfTheStopStep) {
+    struct Case {
+        const char* name;
+        UnitScript script;
+        int step; // logged just before the error step
+        int runType;
+    };
+    UnitScript eraseFails;
+    eraseFails.eraseStatuses[1] = {0x20};
+    const Case cases[] = {
+        {"identification time-out", UnitScript{.reportedType = -1}, TS19_WR::kConnection, 1},
+        {"serial query time-out", UnitScript{.reportedType = 2}, TS19_WR::kConnection, 2},
+        {"erase failure", eraseFails, TS19_WR::kEraseError, 1},
+        {"error step itself", UnitScript{.answerStartProgramming = false}, TS19_WR::kError, 1},
+    };
+    for (const Case& c : cases) {
+        Rig rig{c.script};
+        const bool serialQueryCase = c.runType == 2;
+        // Step 4 is first entered by the serial query's time-out only when that query runs.
+        rig.view.edNrSerial = serialQueryCase ? "" : "00000000";
+        rig.AtLogLine(c.step, "-------", [&] { rig.programmer->StopProcess(); });
+        rig.Run(c.runType);
+        const Steps steps = rig.view.StepLines();
+        EXPECT_EQ(rig.view.LastInfoTx(), "Process status: Interrupting process") << c.name;
+        EXPECT_EQ(steps.back(), "Interrupting process") << c.name;
+        EXPECT_EQ(std::count(steps.begin(), steps.end(), "An error occurred. Interrupting process"),
+                  0)
+            << c.name;
+        // The step left when STOP took effect; an error already reported stays red.
+        EXPECT_EQ(rig.exitStatus, c.step) << c.name;
+        EXPECT_EQ(rig.view.colour,
+                  c.step == TS19_WR::kError ? StatusColour::Red : StatusColour::Black)
+            << c.name;
+    }
+}
+
+TEST(S19NestedStop, InsideTheStartCommandLogLineDoesNotEndAsASuccess) {
+    Rig rig;
+    rig.AtLogLine(TS19_WR::kStartApplication, "wOczek= ", [&] { rig.programmer->StopProcess(); });
+    rig.Run(1);
+    EXPECT_EQ(rig.view.LastInfoTx(), "Process status: Interrupting process");
+    EXPECT_EQ(rig.exitStatus, TS19_WR::kStartApplication);
+    const Steps steps = rig.view.StepLines();
+    EXPECT_EQ(std::count(steps.begin(), steps.end(), "Ending process"), 0);
+    // The frame was already built: it still goes out once.
+    EXPECT_EQ(rig.unit.Count(FrameKind::StartApplication), 1u);
+}
+
+TEST(S19NestedStop, InsideARecordLogLineKeepsTheProgressShown) {
+    for (const int step : {TS19_WR::kProgramming, TS19_WR::kVerification}) {
+        Rig rig;
+        rig.view.boxVer = true;
+        // STOP inside the expected-answer line of the step's third record.
+        rig.view.pumpInLogLine = true;
+        int seen = 0;
+        std::size_t lastSeenAt = 0;
+        rig.pump.AddHook([&] {
+            if (!rig.programmer || rig.programmer->CurrentStep() != step) return;
+            const std::size_t at = rig.view.log.size();
+            if (at == lastSeenAt || rig.view.log.back().rfind("wOczek= ", 0) != 0) return;
+            lastSeenAt = at;
+            if (++seen == 3) rig.programmer->StopProcess();
+        });
+        rig.Run(1);
+        EXPECT_EQ(rig.view.LastInfoTx(), "Process status: Interrupting process") << step;
+        EXPECT_EQ(rig.view.titles.back(), "Tarnik v2.01A_EN  25 %") << step;
+        EXPECT_EQ(rig.view.pbar.back(), 1) << step;
+        EXPECT_EQ(rig.exitStatus, step);
+    }
+}
 
 TEST(S19Control, UsedObjectDoesNotStartAgain) {
     Rig rig;

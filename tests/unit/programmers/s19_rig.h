@@ -28,7 +28,12 @@ class RecordingView final : public ProcessView {
 public:
     RecordingView(MessagePump& pump, Clock& clock) : pump_(pump), clock_(clock) {}
 
-    void LogLine(const Text& line) override { log.push_back(line); }
+    // The window's log line processes pending messages after appending, so a STOP can
+    // arrive inside it; pumpInLogLine plays that.
+    void LogLine(const Text& line) override {
+        log.push_back(line);
+        if (pumpInLogLine) pump_.processMessages();
+    }
     void SetInfoTx(const Text& caption) override {
         infoTx.push_back(caption);
         infoTxAt.push_back(clock_.TickMs());
@@ -80,6 +85,7 @@ public:
     bool boxVer = false;
     Text edNrSerial;
     int unitType = 1;
+    bool pumpInLogLine = false;
 
 private:
     MessagePump& pump_;
@@ -386,6 +392,20 @@ struct Rig {
         auto done = std::make_shared<bool>(false);
         pump.AddHook([this, step, fn, done] {
             if (*done || !programmer || programmer->CurrentStep() != step) return;
+            *done = true;
+            fn();
+        });
+    }
+
+    // Calls fn once, from the message processing of the first log line that starts with
+    // the prefix while the process is in the step (the window's log line pumps messages).
+    void AtLogLine(int step, const Text& prefix, std::function<void()> fn) {
+        view.pumpInLogLine = true;
+        auto done = std::make_shared<bool>(false);
+        pump.AddHook([this, step, prefix, fn, done] {
+            if (*done || !programmer || programmer->CurrentStep() != step || view.log.empty() ||
+                view.log.back().rfind(prefix, 0) != 0)
+                return;
             *done = true;
             fn();
         });

@@ -4,7 +4,10 @@
 
 namespace tarnik {
 
-// Every title starts with the program name and three blanks.
+// The application title: the program name and two blanks. The programmers append the
+// percentage done to it.
+inline constexpr const char* kApplicationTitle = "Tarnik v2.01A_EN  ";
+// Every unit title starts with the program name and three blanks.
 inline constexpr const char* kTitlePrefix = "Tarnik v2.01A_EN   ";
 
 bool IsKnownUnitType(int unitType);

@@ -1,5 +1,6 @@
 #include "programmers/s19_programmer.h"
 
+#include "image/unit_types.h"
 #include "tools/hexcodec.h"
 
 #include <array>
@@ -8,7 +9,6 @@ namespace tarnik {
 
 namespace {
 
-const Text kTitlePrefix = "Tarnik v2.01A_EN  ";
 const Text kStatusPrefix = "Process status: ";
 const Text kErrorPrefix = "An error occurred. ";
 const Text kStepLinePrefix = "-------";
@@ -453,7 +453,7 @@ void TS19_WR::ShowProgress() {
 }
 
 void TS19_WR::SetTitlePercent(const Text& percent) {
-    context_.view.SetApplicationTitle(kTitlePrefix + percent + " %");
+    context_.view.SetApplicationTitle(Text(kApplicationTitle) + percent + " %");
 }
 
 std::uint32_t TS19_WR::Now() {

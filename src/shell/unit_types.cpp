@@ -6,7 +6,6 @@
 
 namespace tarnik {
 
-const char* const kApplicationTitle = "Tarnik v2.01A_EN  ";
 
 namespace {
 

@@ -2,6 +2,7 @@
 // What a process uses for each unit type: line settings, pause after opening the port, the
 // programmer family, and where the unit address is remembered. Titles come from the image
 // module (UnitTypeTitle).
+#include "image/unit_types.h"
 #include "serial/comm_port.h"
 #include "tools/text.h"
 
@@ -10,8 +11,6 @@
 
 namespace tarnik {
 
-// Application title and the caption of the window before a unit type is known.
-extern const char* const kApplicationTitle; // "Tarnik v2.01A_EN  "
 
 enum class ProgrammerFamily { S19, NetworkModule, Audio };
 

@@ -53,7 +53,7 @@ UnitModel::Parse AudioUnit::ParseOne() {
     }
     if (in.size() < 6) return Parse::NeedMore;
     // EE EE, body bytes 0 and 1, the key, body bytes 2 to the end (scrambled as one run).
-    const auto key = static_cast<std::uint16_t>(ByteAt(in, 4) << 8 | ByteAt(in, 5));
+    const std::uint16_t key = WordAt(in, 4);
     std::uint16_t k = key;
     const std::size_t length = ByteAt(DescrambleRun(in.substr(2, 1), k), 0);
     if (length < 7) {
@@ -77,12 +77,7 @@ UnitModel::Parse AudioUnit::ParseOne() {
         return Parse::Consumed;
     }
     if (!LineOk(frame)) return Parse::Consumed;
-    if (ByteAt(body, 1) != Address()) {
-        Violate("frame for address " + HexByte(ByteAt(body, 1)) + ", the unit's address is " +
-                HexByte(Address()));
-        Describe(Report().frames.back().what + " (ignored: other address)");
-        return Parse::Consumed;
-    }
+    if (!AddressOk(ByteAt(body, 1))) return Parse::Consumed;
     if (ByteAt(body, 2) != kFrameKind)
         Violate("audio frame with " + HexByte(ByteAt(body, 2)) + " where 08 belongs");
     OnCommand({ByteAt(body, 3), body.substr(4, length - 7), k});
@@ -163,60 +158,38 @@ void AudioUnit::OnErase(const Command& command) {
     AnswerStatus(command, faults.eraseFail ? 0x20 : 0x00);
 }
 
+void AudioUnit::CompareWithImage(RecordEntry& entry, const ReceivedRecord& received,
+                                 const TLDane& expected) const {
+    // The frame carries no record key: both passes send the programming text's bytes.
+    entry.key = expected.key;
+    entry.note =
+        FirstDifference(received.plain, DescrambleStored(expected.programmingText, expected.key));
+    entry.matches = entry.note.empty();
+}
+
 void AudioUnit::OnRecord(const Command& command, bool repeat, bool verification) {
-    auto& entries = verification ? MutableReport().verifications : MutableReport().records;
-    Text& last = verification ? lastVerificationData_ : lastRecordData_;
-    const char* kind = verification ? "verification record " : "record ";
-    const bool again = repeat && !entries.empty() && command.data == last;
-    if (!again) {
-        RecordEntry entry;
-        entry.index = static_cast<int>(entries.size()) + 1; // record 0 is never sent
-        if (command.data.size() >= 3)
-            entry.address =
-                static_cast<std::uint16_t>(ByteAt(command.data, 1) << 8 | ByteAt(command.data, 2));
-        entry.checksumOk =
-            command.data.size() >= 2 && SumOf(command.data.substr(0, command.data.size() - 1)) ==
-                                            ByteAt(command.data, command.data.size() - 1);
-        if (const RecordList* image = Image()) {
-            if (static_cast<std::size_t>(entry.index) < image->size()) {
-                const TLDane& record = (*image)[entry.index];
-                entry.key = record.key;
-                entry.note = FirstDifference(command.data,
-                                             DescrambleStored(record.programmingText, record.key));
-                entry.matches = entry.note.empty();
-            } else {
-                entry.matches = false;
-                entry.note = "beyond the last record of the image";
-            }
-        }
-        if (entry.matches == false)
-            Violate(kind + std::to_string(entry.index) + " differs from the image: " + entry.note);
-        if (!verification) programmed_[entry.index] = command.data;
-        entries.push_back(entry);
-        last = command.data;
-    }
-    RecordEntry& entry = entries.back();
-    ++entry.attempts;
-    Describe(kind + std::to_string(entry.index) + (again ? " again" : ""));
-    const UnitFaults& faults = Options().faults;
-    if (faults.hangupAtRecord == entry.index && !verification) {
-        DropLine();
-        return;
-    }
-    if (faults.dropAck == entry.index && entry.attempts == 1 && !verification) {
-        Describe(kind + std::to_string(entry.index) + " (first try left unanswered)");
-        return;
-    }
+    const Text& data = command.data;
+    ReceivedRecord received;
+    received.pass = verification ? RecordText::Verification : RecordText::Programming;
+    received.plain = data;
+    received.identity = data;
+    received.mayRepeat = repeat;
+    if (data.size() >= 3) received.address = WordAt(data, 1);
+    received.checksumOk = EndsWithSum(data);
+    received.checksumChecked = false; // kept in the report, not judged
+    received.firstIndex = 1;          // record 0 is never sent
+    const auto [entry, again] = RegisterRecord(received);
     if (!verification) {
-        AnswerStatus(command, 0);
+        if (!again) programmed_[entry.index] = data;
+        if (!RecordFaultStrikes(entry)) AnswerStatus(command, 0);
         return;
     }
     const auto programmed = programmed_.find(entry.index);
-    const bool same = programmed != programmed_.end() && programmed->second == command.data;
+    const bool same = programmed != programmed_.end() && programmed->second == data;
     if (!same && !again)
         Violate("verification record " + std::to_string(entry.index) +
                 " differs from the record programmed");
-    if (!same || faults.verifyMismatch == entry.index) {
+    if (!same || Options().faults.verifyMismatch == entry.index) {
         verificationFailed_ = true;
         AnswerStatus(command, 0x01);
         return;

@@ -15,7 +15,8 @@ class AudioUnit final : public UnitModel {
 
   protected:
     Parse ParseOne() override;
-    UnitLine ListeningLine() const override { return LineOfUnitType(Options().unitType); }
+    void CompareWithImage(RecordEntry& entry, const ReceivedRecord& received,
+                          const TLDane& expected) const override;
 
   private:
     struct Command {
@@ -36,8 +37,6 @@ class AudioUnit final : public UnitModel {
     bool eraseStarted_ = false;
     std::uint32_t eraseDoneMs_ = 0;
     bool verificationFailed_ = false;
-    Text lastRecordData_;
-    Text lastVerificationData_;
     std::map<int, Text> programmed_; // record index -> data as programmed
 };
 

@@ -10,16 +10,10 @@ namespace {
 constexpr std::uint8_t kScrambledMarker = 0xEE;
 constexpr std::uint8_t kProgramRecord = 0x11;
 constexpr std::uint8_t kVerifyRecord = 0x13;
-constexpr std::size_t kHeader = 5; // marker, address, key high, key low
 
 const Text kMarkerEE = Bytes({0xEE, 0xEE});
 const Text kMarkerFF = Bytes({0xFF, 0xFF});
 const Text kMarkerDD = Bytes({0xDD, 0xDD});
-
-bool S19ChecksumOk(const Text& plain) {
-    return plain.size() >= 2 &&
-           SumOf(plain.substr(0, plain.size() - 1)) == ByteAt(plain, plain.size() - 1);
-}
 
 // The bytes a verification compares: address, count and data, without command and checksum.
 Text Contents(const Text& plain) {
@@ -54,14 +48,6 @@ bool MainFamilyUnit::InBootloader() {
     return mode_ == Mode::Bootloader;
 }
 
-bool MainFamilyUnit::AddressOk(std::uint8_t address) {
-    if (address == Address()) return true;
-    Violate("frame for address " + HexByte(address) + ", the unit's address is " +
-            HexByte(Address()));
-    Describe(Report().frames.back().what + " (ignored: other address)");
-    return false;
-}
-
 bool MainFamilyUnit::FrameAfterEnd() {
     if (!started_) return false;
     Violate("frame after the start of the application");
@@ -91,14 +77,8 @@ UnitModel::Parse MainFamilyUnit::ParsePlain() {
         return Parse::Consumed;
     }
     if (in.size() < length + 4) return Parse::NeedMore;
-    const bool sumOk = SumOf(in.substr(0, length + 3)) == ByteAt(in, length + 3);
     const Frame frame = TakeFrame(length + 4, "plain frame");
-    if (FrameAfterEnd()) return Parse::Consumed;
-    if (!sumOk) {
-        Violate("plain frame with a wrong sum byte");
-        Describe("plain frame with a wrong sum byte (ignored)");
-        return Parse::Consumed;
-    }
+    if (FrameAfterEnd() || !PlainSumOk(frame)) return Parse::Consumed;
     OnPlain(frame);
     return Parse::Consumed;
 }
@@ -167,70 +147,54 @@ bool MainFamilyUnit::LooksLikeRecord(std::uint16_t key, std::uint8_t firstByte) 
     if (!image || !InRecordPhase()) return false;
     const std::size_t next =
         programmingClosed_ ? Report().verifications.size() : Report().records.size();
-    // The image's own command byte under the image's own key: a record of this image.
-    for (std::size_t i = next > 0 ? next - 1 : 0; i <= next && i < image->size(); ++i) {
-        const TLDane& record = (*image)[i];
-        if (record.key == key && !record.programmingText.empty() &&
-            ByteAt(DescrambleStored(record.programmingText.substr(0, 1), key), 0) == firstByte)
-            return true;
-    }
-    return false;
+    return ImageRecordStartsWith(*image, next, key, firstByte);
 }
 
 UnitModel::Parse MainFamilyUnit::ParseScrambled() {
     const Text& in = In();
-    if (in.size() < kHeader + 1) return Parse::NeedMore;
-    const auto key = static_cast<std::uint16_t>(ByteAt(in, 3) << 8 | ByteAt(in, 4));
-    std::uint16_t k = key;
-    const std::uint8_t first = ByteAt(DescrambleRun(in.substr(kHeader, 1), k), 0);
+    if (in.size() < kScrambledHeader + 1) return Parse::NeedMore;
+    const std::uint16_t key = ScrambledKey();
+    const std::uint8_t first = ByteAt(DescrambledPayload(1), 0);
     if (LooksLikeRecord(key, first)) return TakeRecord(key, first == kVerifyRecord);
     const auto payloadIs = [&](const Text& expected) {
-        if (in.size() < kHeader + expected.size()) return false;
-        std::uint16_t pk = key;
-        return DescrambleRun(in.substr(kHeader, expected.size()), pk) == expected;
+        return in.size() >= kScrambledHeader + expected.size() &&
+               DescrambledPayload(expected.size()) == expected;
     };
     switch (first) {
     case 0x7B:
-        if (in.size() < kHeader + 3) return Parse::NeedMore;
-        if (payloadIs(Bytes({0x7B, 0x3D, 0x19}))) return TakeCommand(Command::Connect, 3, key);
+        if (in.size() < kScrambledHeader + 3) return Parse::NeedMore;
+        if (payloadIs(Bytes({0x7B, 0x3D, 0x19}))) return TakeCommand(Command::Connect, 3);
         break;
     case 0x45:
-        if (in.size() < kHeader + 2) return Parse::NeedMore;
-        if (payloadIs(Bytes({0x45, 0x4E}))) return TakeCommand(Command::EndProgramming, 2, key);
+        if (in.size() < kScrambledHeader + 2) return Parse::NeedMore;
+        if (payloadIs(Bytes({0x45, 0x4E}))) return TakeCommand(Command::EndProgramming, 2);
         break;
     case 0x01:
-        return TakeCommand(Command::Erase1, 1, key);
+        return TakeCommand(Command::Erase1, 1);
     case 0x02:
-        return TakeCommand(Command::Erase2, 1, key);
+        return TakeCommand(Command::Erase2, 1);
     case 0x12:
-        return TakeCommand(Command::StartProgramming, 1, key);
+        return TakeCommand(Command::StartProgramming, 1);
     case 0x10:
-        return TakeCommand(Command::StartApp, 1, key);
+        return TakeCommand(Command::StartApp, 1);
     default:
         break;
     }
     if (InRecordPhase()) return TakeRecord(key, false);
     // Nothing the bootloader knows: a wrong key, or a frame of another kind. Skip to the
     // next marker.
-    const std::size_t next = in.find(kMarkerEE, 2);
-    const Frame frame =
-        TakeFrame(next == Text::npos ? in.size() : next, "scrambled frame with an unknown command");
-    if (!FrameAfterEnd())
-        Violate("scrambled frame that descrambles to no known command under its key (first "
-                "byte " +
-                HexByte(first) + "): a wrong key?");
+    TakeUnknownScrambled();
+    if (!FrameAfterEnd()) Violate(UnknownScrambledCommand(first));
     return Parse::Consumed;
 }
 
-UnitModel::Parse MainFamilyUnit::TakeCommand(Command command, std::size_t payloadLength,
-                                             std::uint16_t key) {
+UnitModel::Parse MainFamilyUnit::TakeCommand(Command command, std::size_t payloadLength) {
     static const char* const kNames[] = {"connect command",    "erase block 1",
                                          "erase block 2",      "start of programming",
                                          "end of programming", "start of the application"};
     const std::string name = kNames[static_cast<int>(command)];
-    std::uint16_t continued = key;
-    DescrambleRun(In().substr(kHeader, payloadLength), continued);
-    const Frame frame = TakeFrame(kHeader + payloadLength, name);
+    const std::uint16_t continued = ContinuedKey(payloadLength);
+    const Frame frame = TakeFrame(kScrambledHeader + payloadLength, name);
     if (FrameAfterEnd() || !LineOk(frame)) return Parse::Consumed;
     if (!InBootloader()) {
         Describe(name + (mode_ == Mode::Rebooting ? " (ignored: rebooting)"
@@ -244,16 +208,14 @@ UnitModel::Parse MainFamilyUnit::TakeCommand(Command command, std::size_t payloa
 
 UnitModel::Parse MainFamilyUnit::TakeRecord(std::uint16_t key, bool verification) {
     const Text& in = In();
-    if (in.size() < kHeader + 4) return Parse::NeedMore;
-    std::uint16_t k = key;
-    const Text head = DescrambleRun(in.substr(kHeader, 4), k);
+    if (in.size() < kScrambledHeader + 4) return Parse::NeedMore;
+    const Text head = DescrambledPayload(4);
     const std::size_t count = ByteAt(head, 3) == 0 ? 256 : ByteAt(head, 3);
     const std::size_t length = count + 5;
-    if (in.size() < kHeader + length) return Parse::NeedMore;
-    k = key;
-    const Text plain = DescrambleRun(in.substr(kHeader, length), k);
+    if (in.size() < kScrambledHeader + length) return Parse::NeedMore;
+    const Text plain = DescrambledPayload(length);
     const Frame frame =
-        TakeFrame(kHeader + length, verification ? "verification record" : "record");
+        TakeFrame(kScrambledHeader + length, verification ? "verification record" : "record");
     if (FrameAfterEnd() || !LineOk(frame)) return Parse::Consumed;
     if (!InBootloader()) {
         Describe(Report().frames.back().what + " (ignored: bootloader not running)");
@@ -265,11 +227,6 @@ UnitModel::Parse MainFamilyUnit::TakeRecord(std::uint16_t key, bool verification
     else
         OnRecord(frame, key, plain);
     return Parse::Consumed;
-}
-
-void MainFamilyUnit::AnswerScrambled(const Text& payload, std::uint16_t key,
-                                     std::uint32_t delayMs) {
-    Answer(kMarkerEE + Text(1, AsChar(Address())) + ScrambleRun(payload, key), delayMs);
 }
 
 void MainFamilyUnit::OnCommand(Command command, std::uint16_t continuedKey) {
@@ -344,79 +301,37 @@ void MainFamilyUnit::OnStartApplication() {
 
 // ---- records ----
 
+UnitModel::ReceivedRecord MainFamilyUnit::Received(RecordText pass, const Frame& frame,
+                                                   std::uint16_t key, const Text& plain) {
+    ReceivedRecord received;
+    received.pass = pass;
+    received.plain = plain;
+    received.identity = frame.bytes;
+    received.address = WordAt(plain, 1);
+    received.key = key;
+    received.checksumOk = EndsWithSum(plain);
+    return received;
+}
+
+void MainFamilyUnit::CompareWithImage(RecordEntry& entry, const ReceivedRecord& received,
+                                      const TLDane& expected) const {
+    CompareRecord(entry, received.key, received.plain, expected, received.pass, true);
+}
+
 void MainFamilyUnit::OnRecord(const Frame& frame, std::uint16_t key, const Text& plain) {
-    auto& records = MutableReport().records;
     if (!programmingOpen_) Violate("record before the start of programming");
     if (programmingClosed_) Violate("record after the end of programming");
-    const bool repeat = !records.empty() && frame.bytes == lastRecordFrame_;
-    if (!repeat) {
-        RecordEntry entry;
-        entry.index = static_cast<int>(records.size());
-        entry.address = static_cast<std::uint16_t>(ByteAt(plain, 1) << 8 | ByteAt(plain, 2));
-        entry.key = key;
-        entry.checksumOk = S19ChecksumOk(plain);
-        if (const RecordList* image = Image()) {
-            if (static_cast<std::size_t>(entry.index) < image->size())
-                CompareRecord(entry, key, plain, (*image)[entry.index], RecordText::Programming,
-                              true);
-            else {
-                entry.matches = false;
-                entry.note = "beyond the last record of the image";
-            }
-        }
-        if (!entry.checksumOk)
-            Violate("record " + std::to_string(entry.index) + ": wrong checksum");
-        if (entry.matches == false)
-            Violate("record " + std::to_string(entry.index) +
-                    " differs from the image: " + entry.note);
-        records.push_back(entry);
-        programmed_.push_back(plain);
-        lastRecordFrame_ = frame.bytes;
-    }
-    RecordEntry& entry = records.back();
-    ++entry.attempts;
-    Describe("record " + std::to_string(entry.index) + (repeat ? " again" : ""));
-    if (Options().faults.hangupAtRecord == entry.index) {
-        DropLine();
-        return;
-    }
-    if (Options().faults.dropAck == entry.index && entry.attempts == 1) {
-        Describe("record " + std::to_string(entry.index) + " (first try left unanswered)");
-        return;
-    }
+    const auto [entry, repeat] =
+        RegisterRecord(Received(RecordText::Programming, frame, key, plain));
+    if (!repeat) programmed_.push_back(plain);
+    if (RecordFaultStrikes(entry)) return;
     if (entry.checksumOk) AnswerScrambled(Bytes({0x4F, 0x01}), key);
 }
 
 void MainFamilyUnit::OnVerification(const Frame& frame, std::uint16_t key, const Text& plain) {
-    auto& verifications = MutableReport().verifications;
     if (!programmingClosed_) Violate("verification record before the end of programming");
-    const bool repeat = !verifications.empty() && frame.bytes == lastVerificationFrame_;
-    if (!repeat) {
-        RecordEntry entry;
-        entry.index = static_cast<int>(verifications.size());
-        entry.address = static_cast<std::uint16_t>(ByteAt(plain, 1) << 8 | ByteAt(plain, 2));
-        entry.key = key;
-        entry.checksumOk = S19ChecksumOk(plain);
-        if (const RecordList* image = Image()) {
-            if (static_cast<std::size_t>(entry.index) < image->size())
-                CompareRecord(entry, key, plain, (*image)[entry.index], RecordText::Verification,
-                              true);
-            else {
-                entry.matches = false;
-                entry.note = "beyond the last record of the image";
-            }
-        }
-        if (!entry.checksumOk)
-            Violate("verification record " + std::to_string(entry.index) + ": wrong checksum");
-        if (entry.matches == false)
-            Violate("verification record " + std::to_string(entry.index) +
-                    " differs from the image: " + entry.note);
-        verifications.push_back(entry);
-        lastVerificationFrame_ = frame.bytes;
-    }
-    RecordEntry& entry = verifications.back();
-    ++entry.attempts;
-    Describe("verification record " + std::to_string(entry.index) + (repeat ? " again" : ""));
+    const auto [entry, repeat] =
+        RegisterRecord(Received(RecordText::Verification, frame, key, plain));
     // The unit compares with what it was programmed with.
     const auto index = static_cast<std::size_t>(entry.index);
     const bool same = index < programmed_.size() && Contents(programmed_[index]) == Contents(plain);

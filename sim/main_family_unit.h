@@ -14,7 +14,8 @@ class MainFamilyUnit final : public UnitModel {
 
   protected:
     Parse ParseOne() override;
-    UnitLine ListeningLine() const override { return LineOfUnitType(Options().unitType); }
+    void CompareWithImage(RecordEntry& entry, const ReceivedRecord& received,
+                          const TLDane& expected) const override;
 
   private:
     enum class Mode { Application, Rebooting, Bootloader };
@@ -26,7 +27,7 @@ class MainFamilyUnit final : public UnitModel {
     bool FrameAfterEnd();
     Parse ParsePlain();
     Parse ParseScrambled();
-    Parse TakeCommand(Command command, std::size_t payloadLength, std::uint16_t key);
+    Parse TakeCommand(Command command, std::size_t payloadLength);
     Parse TakeRecord(std::uint16_t key, bool verification);
     bool LooksLikeRecord(std::uint16_t key, std::uint8_t firstByte) const;
 
@@ -38,10 +39,10 @@ class MainFamilyUnit final : public UnitModel {
     void OnStartProgramming(std::uint16_t continuedKey);
     void OnEndProgramming(std::uint16_t continuedKey);
     void OnStartApplication();
+    static ReceivedRecord Received(RecordText pass, const Frame& frame, std::uint16_t key,
+                                   const Text& plain);
     void OnRecord(const Frame& frame, std::uint16_t key, const Text& plain);
     void OnVerification(const Frame& frame, std::uint16_t key, const Text& plain);
-    bool AddressOk(std::uint8_t address);
-    void AnswerScrambled(const Text& payload, std::uint16_t key, std::uint32_t delayMs = 0);
 
     Mode mode_;
     std::uint32_t bootReadyMs_ = 0;
@@ -53,8 +54,6 @@ class MainFamilyUnit final : public UnitModel {
     bool programmingClosed_ = false;
     bool verificationFailed_ = false;
     bool started_ = false;
-    Text lastRecordFrame_;
-    Text lastVerificationFrame_;
     std::vector<Text> programmed_; // descrambled records as programmed
 };
 

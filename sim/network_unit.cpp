@@ -8,7 +8,6 @@ namespace tarnik::sim {
 namespace {
 
 constexpr std::uint8_t kProgramRecord = 0x11;
-constexpr std::size_t kHeader = 5; // marker, address, key high, key low
 
 const Text kMarkerEE = Bytes({0xEE, 0xEE});
 const Text kMarkerFF = Bytes({0xFF, 0xFF});
@@ -75,14 +74,6 @@ bool NetworkUnit::FrameAfterEnd(bool repeatedEnd) {
     return true;
 }
 
-bool NetworkUnit::AddressOk(std::uint8_t address) {
-    if (address == Address()) return true;
-    Violate("frame for address " + HexByte(address) + ", the unit's address is " +
-            HexByte(Address()));
-    Describe(Report().frames.back().what + " (ignored: other address)");
-    return false;
-}
-
 // ---- the application ----
 
 UnitModel::Parse NetworkUnit::ParseHandshake(std::size_t position, bool ist) {
@@ -123,18 +114,12 @@ UnitModel::Parse NetworkUnit::ParsePlain() {
         return Parse::Consumed;
     }
     if (in.size() < length + 4) return Parse::NeedMore;
-    const bool sumOk = SumOf(in.substr(0, length + 3)) == ByteAt(in, length + 3);
     const std::uint8_t command = ByteAt(in, 4);
     const char* name = command == 0x80   ? "identify query"
                        : command == 0x04 ? "restart command"
                                          : "plain frame with an unknown command";
     const Frame frame = TakeFrame(length + 4, name);
-    if (FrameAfterEnd(false)) return Parse::Consumed;
-    if (!sumOk) {
-        Violate("plain frame with a wrong sum byte");
-        Describe("plain frame with a wrong sum byte (ignored)");
-        return Parse::Consumed;
-    }
+    if (FrameAfterEnd(false) || !PlainSumOk(frame)) return Parse::Consumed;
     if (!LineOk(frame) || !AddressOk(ByteAt(frame.bytes, 2))) return Parse::Consumed;
     if (bootloader_) {
         Describe(std::string(name) + " (no answer: bootloader running)");
@@ -172,58 +157,42 @@ bool NetworkUnit::LooksLikeRecord(std::uint16_t key, std::uint8_t firstByte) con
     if (firstByte == kProgramRecord) return true;
     const RecordList* image = Image();
     if (!image || !InRecordPhase()) return false;
-    const std::size_t next = Report().records.size();
-    for (std::size_t i = next > 0 ? next - 1 : 0; i <= next && i < image->size(); ++i) {
-        const TLDane& record = (*image)[i];
-        if (record.key == key && !record.programmingText.empty() &&
-            ByteAt(DescrambleStored(record.programmingText.substr(0, 1), key), 0) == firstByte)
-            return true;
-    }
-    return false;
+    return ImageRecordStartsWith(*image, Report().records.size(), key, firstByte);
 }
 
 UnitModel::Parse NetworkUnit::ParseScrambled() {
     const Text& in = In();
-    if (in.size() < kHeader + 1) return Parse::NeedMore;
-    const auto key = static_cast<std::uint16_t>(ByteAt(in, 3) << 8 | ByteAt(in, 4));
-    std::uint16_t k = key;
-    const std::uint8_t first = ByteAt(DescrambleRun(in.substr(kHeader, 1), k), 0);
+    if (in.size() < kScrambledHeader + 1) return Parse::NeedMore;
+    const std::uint16_t key = ScrambledKey();
+    const std::uint8_t first = ByteAt(DescrambledPayload(1), 0);
     if (LooksLikeRecord(key, first)) return TakeRecord(key);
     switch (first) {
-    case 0x7B: {
-        if (in.size() < kHeader + 3) return Parse::NeedMore;
-        std::uint16_t pk = key;
-        if (DescrambleRun(in.substr(kHeader, 3), pk) == Bytes({0x7B, 0x3D, 0x19}))
-            return TakeCommand(Command::Connect, 3, key);
+    case 0x7B:
+        if (in.size() < kScrambledHeader + 3) return Parse::NeedMore;
+        if (DescrambledPayload(3) == Bytes({0x7B, 0x3D, 0x19}))
+            return TakeCommand(Command::Connect, 3);
         break;
-    }
     case 0x00:
-        return TakeCommand(Command::BootIdentification, 1, key);
+        return TakeCommand(Command::BootIdentification, 1);
     case 0x01:
-        return TakeCommand(Command::Erase, 1, key);
+        return TakeCommand(Command::Erase, 1);
     case 0x10:
-        return TakeCommand(Command::EndProgramming, 1, key);
+        return TakeCommand(Command::EndProgramming, 1);
     default:
         break;
     }
     if (InRecordPhase()) return TakeRecord(key);
-    const std::size_t next = in.find(kMarkerEE, 2);
-    TakeFrame(next == Text::npos ? in.size() : next, "scrambled frame with an unknown command");
-    if (!FrameAfterEnd(false))
-        Violate("scrambled frame that descrambles to no known command under its key (first "
-                "byte " +
-                HexByte(first) + "): a wrong key?");
+    TakeUnknownScrambled();
+    if (!FrameAfterEnd(false)) Violate(UnknownScrambledCommand(first));
     return Parse::Consumed;
 }
 
-UnitModel::Parse NetworkUnit::TakeCommand(Command command, std::size_t payloadLength,
-                                          std::uint16_t key) {
+UnitModel::Parse NetworkUnit::TakeCommand(Command command, std::size_t payloadLength) {
     static const char* const kNames[] = {"connect command", "boot identification", "erase command",
                                          "end of programming"};
     const std::string name = kNames[static_cast<int>(command)];
-    std::uint16_t continued = key;
-    DescrambleRun(In().substr(kHeader, payloadLength), continued);
-    const Frame frame = TakeFrame(kHeader + payloadLength, name);
+    const std::uint16_t continued = ContinuedKey(payloadLength);
+    const Frame frame = TakeFrame(kScrambledHeader + payloadLength, name);
     if (FrameAfterEnd(command == Command::EndProgramming) || !LineOk(frame)) return Parse::Consumed;
     if (!bootloader_) {
         Describe(name + " (no answer: application running)");
@@ -237,14 +206,12 @@ UnitModel::Parse NetworkUnit::TakeCommand(Command command, std::size_t payloadLe
 
 UnitModel::Parse NetworkUnit::TakeRecord(std::uint16_t key) {
     const Text& in = In();
-    if (in.size() < kHeader + 3) return Parse::NeedMore;
-    std::uint16_t k = key;
-    const Text head = DescrambleRun(in.substr(kHeader, 3), k);
+    if (in.size() < kScrambledHeader + 3) return Parse::NeedMore;
+    const Text head = DescrambledPayload(3);
     const std::size_t length = ByteAt(head, 2) + std::size_t{7};
-    if (in.size() < kHeader + length) return Parse::NeedMore;
-    k = key;
-    const Text plain = DescrambleRun(in.substr(kHeader, length), k);
-    const Frame frame = TakeFrame(kHeader + length, "record");
+    if (in.size() < kScrambledHeader + length) return Parse::NeedMore;
+    const Text plain = DescrambledPayload(length);
+    const Frame frame = TakeFrame(kScrambledHeader + length, "record");
     if (FrameAfterEnd(false) || !LineOk(frame)) return Parse::Consumed;
     if (!bootloader_) {
         Describe("record (ignored: bootloader not running)");
@@ -253,10 +220,6 @@ UnitModel::Parse NetworkUnit::TakeRecord(std::uint16_t key) {
     if (!AddressOk(ByteAt(frame.bytes, 2))) return Parse::Consumed;
     OnRecord(frame, key, plain);
     return Parse::Consumed;
-}
-
-void NetworkUnit::AnswerScrambled(const Text& payload, std::uint16_t key, std::uint32_t delayMs) {
-    Answer(kMarkerEE + Text(1, AsChar(Address())) + ScrambleRun(payload, key), delayMs);
 }
 
 void NetworkUnit::OnCommand(Command command, std::uint16_t continuedKey) {
@@ -309,45 +272,21 @@ void NetworkUnit::OnEndProgramming(std::uint16_t key) {
     Complete("the end of programming was answered");
 }
 
+void NetworkUnit::CompareWithImage(RecordEntry& entry, const ReceivedRecord& received,
+                                   const TLDane& expected) const {
+    CompareRecord(entry, received.key, received.plain, expected, received.pass, false);
+}
+
 void NetworkUnit::OnRecord(const Frame& frame, std::uint16_t key, const Text& plain) {
-    auto& records = MutableReport().records;
     if (!erased_) Violate("record before the memory was erased");
-    const bool repeat = !records.empty() && frame.bytes == lastRecordFrame_;
-    if (!repeat) {
-        RecordEntry entry;
-        entry.index = static_cast<int>(records.size());
-        entry.address = static_cast<std::uint16_t>(ByteAt(plain, 4) << 8 | ByteAt(plain, 5));
-        entry.key = key;
-        entry.checksumOk = NetChecksumOk(plain);
-        if (const RecordList* image = Image()) {
-            if (static_cast<std::size_t>(entry.index) < image->size())
-                CompareRecord(entry, key, plain, (*image)[entry.index], RecordText::Programming,
-                              false);
-            else {
-                entry.matches = false;
-                entry.note = "beyond the last record of the image";
-            }
-        }
-        if (!entry.checksumOk)
-            Violate("record " + std::to_string(entry.index) + ": wrong checksum");
-        if (entry.matches == false)
-            Violate("record " + std::to_string(entry.index) +
-                    " differs from the image: " + entry.note);
-        records.push_back(entry);
-        lastRecordFrame_ = frame.bytes;
-    }
-    RecordEntry& entry = records.back();
-    ++entry.attempts;
-    Describe("record " + std::to_string(entry.index) + (repeat ? " again" : ""));
-    if (Options().faults.hangupAtRecord == entry.index) {
-        DropLine();
-        return;
-    }
-    if (Options().faults.dropAck == entry.index && entry.attempts == 1) {
-        Describe("record " + std::to_string(entry.index) + " (first try left unanswered)");
-        return;
-    }
-    if (!entry.checksumOk) return;
+    ReceivedRecord received;
+    received.plain = plain;
+    received.identity = frame.bytes;
+    received.address = WordAt(plain, 4);
+    received.key = key;
+    received.checksumOk = NetChecksumOk(plain);
+    const RecordEntry& entry = RegisterRecord(received).entry;
+    if (RecordFaultStrikes(entry) || !entry.checksumOk) return;
     const RecordList* image = Image();
     const bool last = image && static_cast<std::size_t>(entry.index) + 1 == image->size();
     AnswerScrambled(Bytes({static_cast<std::uint8_t>(last ? 0x01 : 0x12)}), key);

@@ -19,6 +19,8 @@ class NetworkUnit final : public UnitModel {
     UnitLine ListeningLine() const override;
     bool LineExcused(const LineSettings& line) const override;
     bool SwitchExpected(const LineSettings& line) const override;
+    void CompareWithImage(RecordEntry& entry, const ReceivedRecord& received,
+                          const TLDane& expected) const override;
 
   private:
     enum class Command { Connect, BootIdentification, Erase, EndProgramming };
@@ -26,12 +28,11 @@ class NetworkUnit final : public UnitModel {
     Parse ParseHandshake(std::size_t position, bool ist);
     Parse ParsePlain();
     Parse ParseScrambled();
-    Parse TakeCommand(Command command, std::size_t payloadLength, std::uint16_t key);
+    Parse TakeCommand(Command command, std::size_t payloadLength);
     Parse TakeRecord(std::uint16_t key);
     bool LooksLikeRecord(std::uint16_t key, std::uint8_t firstByte) const;
     bool InRecordPhase() const { return erased_ && !Report().complete; }
     bool FrameAfterEnd(bool repeatedEnd);
-    bool AddressOk(std::uint8_t address);
 
     void OnIdentify();
     void OnRestart();
@@ -40,14 +41,12 @@ class NetworkUnit final : public UnitModel {
     void OnErase(std::uint16_t key);
     void OnEndProgramming(std::uint16_t key);
     void OnRecord(const Frame& frame, std::uint16_t key, const Text& plain);
-    void AnswerScrambled(const Text& payload, std::uint16_t key, std::uint32_t delayMs = 0);
 
     bool bootloader_;
     bool contacted_ = false; // the host has reached the bootloader
     bool foreignTypeReported_ = false;
     bool bootIdentified_ = false;
     bool erased_ = false;
-    Text lastRecordFrame_;
 };
 
 } // namespace tarnik::sim

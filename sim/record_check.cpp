@@ -37,6 +37,17 @@ std::string SerialOf(const Text& plain) {
 
 } // namespace
 
+bool ImageRecordStartsWith(const RecordList& image, std::size_t next, std::uint16_t key,
+                           std::uint8_t firstByte) {
+    for (std::size_t i = next > 0 ? next - 1 : 0; i <= next && i < image.size(); ++i) {
+        const TLDane& record = image[i];
+        if (record.key == key && !record.programmingText.empty() &&
+            ByteAt(DescrambleStored(record.programmingText.substr(0, 1), key), 0) == firstByte)
+            return true;
+    }
+    return false;
+}
+
 Text DescrambleStored(const Text& stored, std::uint16_t key) {
     return DescrambleRun(stored, key);
 }

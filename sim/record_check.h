@@ -18,6 +18,12 @@ enum class RecordText { Programming, Verification };
 void CompareRecord(RecordEntry& entry, std::uint16_t frameKey, const Text& plain,
                    const TLDane& expected, RecordText which, bool s19Format);
 
+// True when the image's record `next` (the one due) or the one before it (a resend) has
+// this key and its programming text descrambles to firstByte first: a record of this image
+// under the image's own key, whatever its command byte.
+bool ImageRecordStartsWith(const RecordList& image, std::size_t next, std::uint16_t key,
+                           std::uint8_t firstByte);
+
 // The descrambled bytes of a record text stored under `key`.
 Text DescrambleStored(const Text& stored, std::uint16_t key);
 

@@ -33,6 +33,15 @@ std::uint8_t SumOf(const Text& bytes) {
     return static_cast<std::uint8_t>(sum);
 }
 
+std::uint16_t WordAt(const Text& bytes, std::size_t index) {
+    return static_cast<std::uint16_t>(ByteAt(bytes, index) << 8 | ByteAt(bytes, index + 1));
+}
+
+bool EndsWithSum(const Text& bytes) {
+    return bytes.size() >= 2 &&
+           SumOf(bytes.substr(0, bytes.size() - 1)) == ByteAt(bytes, bytes.size() - 1);
+}
+
 Text PlainFrame(std::uint8_t marker, std::uint8_t address, std::uint8_t command, const Text& data) {
     Text frame{AsChar(marker), AsChar(marker), AsChar(address),
                AsChar(static_cast<std::uint8_t>(data.size() + 2)), AsChar(command)};

@@ -23,6 +23,11 @@ Text PlainFrame(std::uint8_t marker, std::uint8_t address, std::uint8_t command,
 std::string HexByte(std::uint8_t value);
 // The sum of the bytes modulo 256.
 std::uint8_t SumOf(const Text& bytes);
+// The 16-bit value stored high byte first at `index` and `index + 1` (keys, addresses).
+std::uint16_t WordAt(const Text& bytes, std::size_t index);
+// True when the last of at least two bytes is the sum of the ones before it (plain frames,
+// S19 records).
+bool EndsWithSum(const Text& bytes);
 
 // Position of the first occurrence of any of the texts in `in`.
 struct MarkerHit {

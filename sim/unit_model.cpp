@@ -3,6 +3,7 @@
 #include "sim/audio_unit.h"
 #include "sim/main_family_unit.h"
 #include "sim/network_unit.h"
+#include "sim/unit_codec.h"
 #include "tools/hexcodec.h"
 
 #include <algorithm>
@@ -171,6 +172,31 @@ void UnitModel::Describe(const std::string& what) {
     if (!report_.frames.empty()) report_.frames.back().what = what;
 }
 
+std::uint16_t UnitModel::ScrambledKey() const {
+    return WordAt(in_, 3);
+}
+
+Text UnitModel::DescrambledPayload(std::size_t n) const {
+    std::uint16_t key = ScrambledKey();
+    return DescrambleRun(in_.substr(kScrambledHeader, n), key);
+}
+
+std::uint16_t UnitModel::ContinuedKey(std::size_t n) const {
+    std::uint16_t key = ScrambledKey();
+    DescrambleRun(in_.substr(kScrambledHeader, n), key);
+    return key;
+}
+
+void UnitModel::TakeUnknownScrambled() {
+    const std::size_t next = in_.find(Bytes({0xEE, 0xEE}), 2);
+    TakeFrame(next == Text::npos ? in_.size() : next, "scrambled frame with an unknown command");
+}
+
+std::string UnitModel::UnknownScrambledCommand(std::uint8_t first) {
+    return "scrambled frame that descrambles to no known command under its key (first byte " +
+           HexByte(first) + "): a wrong key?";
+}
+
 void UnitModel::SkipJunk(std::size_t n, bool violation) {
     n = std::min(n, in_.size());
     if (n == 0) return;
@@ -209,6 +235,72 @@ bool UnitModel::LineOk(const Frame& frame) {
     return false;
 }
 
+bool UnitModel::PlainSumOk(const Frame& frame) {
+    if (EndsWithSum(frame.bytes)) return true;
+    Violate("plain frame with a wrong sum byte");
+    Describe("plain frame with a wrong sum byte (ignored)");
+    return false;
+}
+
+bool UnitModel::AddressOk(std::uint8_t address) {
+    if (address == Address()) return true;
+    Violate("frame for address " + HexByte(address) + ", the unit's address is " +
+            HexByte(Address()));
+    Describe(report_.frames.back().what + " (ignored: other address)");
+    return false;
+}
+
+UnitModel::RegisteredRecord UnitModel::RegisterRecord(const ReceivedRecord& received) {
+    const bool verification = received.pass == RecordText::Verification;
+    std::vector<RecordEntry>& entries = verification ? report_.verifications : report_.records;
+    Text& last = verification ? lastVerification_ : lastRecord_;
+    const std::string kind = verification ? "verification record " : "record ";
+    const bool repeat = received.mayRepeat && !entries.empty() && received.identity == last;
+    if (!repeat) {
+        const int index = static_cast<int>(entries.size()) + received.firstIndex;
+        entries.push_back(NewRecordEntry(received, index, kind));
+        last = received.identity;
+    }
+    RecordEntry& entry = entries.back();
+    ++entry.attempts;
+    Describe(kind + std::to_string(entry.index) + (repeat ? " again" : ""));
+    return {entry, repeat};
+}
+
+RecordEntry UnitModel::NewRecordEntry(const ReceivedRecord& received, int index,
+                                      const std::string& kind) {
+    RecordEntry entry;
+    entry.index = index;
+    entry.address = received.address;
+    entry.key = received.key;
+    entry.checksumOk = received.checksumOk;
+    if (const RecordList* image = Image()) {
+        if (static_cast<std::size_t>(index) < image->size())
+            CompareWithImage(entry, received, (*image)[index]);
+        else {
+            entry.matches = false;
+            entry.note = "beyond the last record of the image";
+        }
+    }
+    if (received.checksumChecked && !entry.checksumOk)
+        Violate(kind + std::to_string(index) + ": wrong checksum");
+    if (entry.matches == false)
+        Violate(kind + std::to_string(index) + " differs from the image: " + entry.note);
+    return entry;
+}
+
+bool UnitModel::RecordFaultStrikes(const RecordEntry& entry) {
+    if (options_.faults.hangupAtRecord == entry.index) {
+        DropLine();
+        return true;
+    }
+    if (options_.faults.dropAck == entry.index && entry.attempts == 1) {
+        Describe("record " + std::to_string(entry.index) + " (first try left unanswered)");
+        return true;
+    }
+    return false;
+}
+
 void UnitModel::Violate(const std::string& text) {
     report_.violations.push_back({frameTime_, text});
 }
@@ -219,6 +311,10 @@ void UnitModel::Answer(const Text& bytes, std::uint32_t extraDelayMs) {
         frameTime_ + options_.processingDelayMs + options_.faults.answerDelayMs + extraDelayMs;
     QueueOutput(bytes, due);
     if (options_.faults.noise) QueueOutput(Junk(), lastOutputDue_ + 1);
+}
+
+void UnitModel::AnswerScrambled(const Text& payload, std::uint16_t key, std::uint32_t delayMs) {
+    Answer(Bytes({0xEE, 0xEE, Address()}) + ScrambleRun(payload, key), delayMs);
 }
 
 void UnitModel::QueueOutput(const Text& bytes, std::uint32_t dueMs) {

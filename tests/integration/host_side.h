@@ -39,32 +39,31 @@ inline Text Expected(std::uint8_t address, std::uint16_t key, const Text& payloa
     return Bytes({0xEE, 0xEE, address}) + ScrambleRun(payload, key);
 }
 
-// A record as the image loader keeps it: programming and verification texts.
-inline TLDane S19Record(std::uint16_t address, const Text& data, std::uint16_t key) {
-    const Text plain = PlainS19Record(address, data);
+// A record as the image loader keeps it, with its programming text scrambled under `key`.
+inline TLDane ScrambledRecord(std::uint16_t address, const Text& plain, std::uint16_t key) {
     TLDane record;
     record.address = address;
     record.key = key;
     record.length = static_cast<std::uint16_t>(plain.size());
     std::uint16_t k = key;
     record.programmingText = ScrambleRun(plain, k);
+    return record;
+}
+
+// A main-family record: programming and verification texts.
+inline TLDane S19Record(std::uint16_t address, const Text& data, std::uint16_t key) {
+    const Text plain = PlainS19Record(address, data);
+    TLDane record = ScrambledRecord(address, plain, key);
     Text verify = plain;
     verify[0] = AsChar(0x13);
     verify.back() = AsChar(SumOf(verify.substr(0, verify.size() - 1)));
-    k = key;
+    std::uint16_t k = key;
     record.verificationText = ScrambleRun(verify, k);
     return record;
 }
 
 inline TLDane NetRecord(std::uint16_t address, const Text& data, std::uint16_t key) {
-    const Text plain = PlainNetRecord(address, data);
-    TLDane record;
-    record.address = address;
-    record.key = key;
-    record.length = static_cast<std::uint16_t>(plain.size());
-    std::uint16_t k = key;
-    record.programmingText = ScrambleRun(plain, k);
-    return record;
+    return ScrambledRecord(address, PlainNetRecord(address, data), key);
 }
 
 inline RecordList S19Image(int count) {

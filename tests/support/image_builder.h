@@ -26,7 +26,7 @@ TestRecord SerialRecord(const Text& serial = "\x01\x02\x03\x04", std::size_t dat
 // The key the builder gives record `index`.
 std::uint16_t TestRecordKey(std::size_t index);
 
-// The spec of an image with the test header and keys; tests may change it before building.
+// The ImageSpec of an image with the test header and keys; tests may change it before building.
 ImageSpec TestImageSpec(int unitType, const std::vector<TestRecord>& records);
 // The image bytes, records in the format of the unit type.
 Text BuildTestImage(int unitType, const std::vector<TestRecord>& records);

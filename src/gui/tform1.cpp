@@ -18,11 +18,15 @@
 #include <QTextCursor>
 #include <QToolBar>
 #include <QVBoxLayout>
+#include <QValidator>
+
+#include <algorithm>
 
 namespace tarnik {
 
 namespace {
 
+constexpr int kAdrTxMaxLength = 2;
 constexpr int kToolButtonWidth = 39;
 constexpr int kToolButtonHeight = 41;
 constexpr int kToolImageSize = 32;
@@ -51,6 +55,17 @@ QFont BoldFont(const QString& family, int points) {
     font.setBold(true);
     return font;
 }
+
+// The address field shows its text in upper case whatever way it arrives (typed keys are
+// filtered before this; pasted or dropped text is converted here).
+class UpperCaseValidator final : public QValidator {
+  public:
+    using QValidator::QValidator;
+    State validate(QString& input, int&) const override {
+        input = input.toUpper();
+        return Acceptable;
+    }
+};
 
 template <typename W> W* Placed(W* widget, const char* name, int x, int y, int w, int h) {
     widget->setObjectName(name);
@@ -138,7 +153,8 @@ void TForm1::BuildControls() {
     LTx = Placed(new QLabel(panel_), "LTx", kMargin, 6, kFullWidth, 18);
     TxAdrLabel = Placed(new QLabel("Devices address", panel_), "TxAdrLabel", kMargin, 33, 104, 18);
     AdrTx = Placed(new QLineEdit("00", panel_), "AdrTx", 114, 30, 36, 24);
-    AdrTx->setMaxLength(2);
+    AdrTx->setMaxLength(kAdrTxMaxLength);
+    AdrTx->setValidator(new UpperCaseValidator(AdrTx));
     AdrTx->setFont(BoldFont(AdrTx->font().family(), AdrTx->font().pointSize()));
     AdrTx->setAlignment(Qt::AlignCenter);
     TxNrSerial = Placed(new QLabel("Nr seryjny", panel_), "TxNrSerial", 176, 33, 72, 18);
@@ -200,8 +216,12 @@ void TForm1::ConnectEvents() {
     connect(BoxVer, &QCheckBox::clicked, this, [this](bool on) { logic_->BoxVerClick(on); });
     connect(ChBoxSerialInc, &QCheckBox::clicked, this,
             [this](bool on) { logic_->ChBoxSerialIncClick(on); });
-    connect(AdrTx, &QLineEdit::textChanged, this,
-            [this](const QString& text) { logic_->AdrTxChange(ToCoreText(text)); });
+    connect(AdrTx, &QLineEdit::textChanged, this, [this](const QString& text) {
+        // A longer remembered address, shown in full, gives way to the usual limit once the
+        // user has shortened it.
+        if (text.size() <= kAdrTxMaxLength) AdrTx->setMaxLength(kAdrTxMaxLength);
+        logic_->AdrTxChange(ToCoreText(text));
+    });
     connect(EdNrSerial, &QLineEdit::textEdited, this,
             [this](const QString& text) { logic_->EdNrSerialChange(ToCoreText(text)); });
     connect(Timer1, &QTimer::timeout, this, [this] { logic_->Timer1Timer(); });
@@ -343,6 +363,9 @@ void TForm1::SetText(Control control, const Text& text) {
     } else if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
         // The logic runs its own change handling; the edit's signals stay quiet.
         const QSignalBlocker quiet(edit);
+        // The limit binds typing only: a wider address written outside the program is shown
+        // as it is stored.
+        if (edit == AdrTx) edit->setMaxLength(std::max<int>(kAdrTxMaxLength, shown.size()));
         edit->setText(shown);
     } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
         button->setText(shown);

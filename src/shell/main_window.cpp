@@ -7,6 +7,7 @@
 #include <cctype>
 #include <filesystem>
 #include <limits>
+#include <stdexcept>
 
 namespace tarnik {
 
@@ -296,17 +297,26 @@ void MainWindowLogic::ShowMaskValidationError() {
 void MainWindowLogic::Otwrz1Click() {
     const auto chosen = view_.ChooseImageFile(dialogFolder_);
     if (!chosen) return;
-    if (LoadImage(*chosen)) {
+    switch (LoadImageOutcome(*chosen)) {
+    case LoadOutcome::Loaded:
         imageFile_ = *chosen;
         view_.SetStatusPanel(1, imageFile_);
         WriteSetting("fl", imageFile_);
         SetWindowState(kReady);
-    } else {
+        break;
+    case LoadOutcome::Failed:
         SetWindowState(kIdle);
+        break;
+    case LoadOutcome::Abandoned:
+        break;
     }
 }
 
 bool MainWindowLogic::LoadImage(const std::string& fileName) {
+    return LoadImageOutcome(fileName) == LoadOutcome::Loaded;
+}
+
+MainWindowLogic::LoadOutcome MainWindowLogic::LoadImageOutcome(const std::string& fileName) {
     view_.SetVisible(Control::TxAdrLabel, false);
     view_.SetVisible(Control::AdrTx, false);
     services_.pump.processMessages();
@@ -315,25 +325,25 @@ bool MainWindowLogic::LoadImage(const std::string& fileName) {
     const ImageLoadResult head = ReadImageHeader(fileName);
     if (head.status == ImageLoadStatus::FileOpenError) {
         view_.SetStatusPanel(1, head.message);
-        return false;
+        return LoadOutcome::Failed;
     }
     if (head.status == ImageLoadStatus::HeaderNotCorrect || !head.header) {
         view_.ShowMessage(head.message);
-        return false;
+        return LoadOutcome::Failed;
     }
     image_ = *head.header;
     if (head.status == ImageLoadStatus::DateNotNumber) {
-        view_.ShowMessage(head.message);
-        return false;
+        ShowException(std::runtime_error(head.message));
+        return LoadOutcome::Abandoned;
     }
     view_.SetText(Control::LTx, LTxText(image_));
     unitType_ = image_.unitType;
     for (Control c :
          {Control::TxNrSerial, Control::EdNrSerial, Control::ChBoxSerialInc, Control::ButRdSerial})
         view_.SetVisible(c, false);
-    if (!SetUpForUnitType()) return false;
-    if (!parseRequest_ && !serialChanged_) return true;
-    return ReadRecords(fileName);
+    if (!SetUpForUnitType()) return LoadOutcome::Failed;
+    if (!parseRequest_ && !serialChanged_) return LoadOutcome::Loaded;
+    return ReadRecords(fileName) ? LoadOutcome::Loaded : LoadOutcome::Failed;
 }
 
 Text MainWindowLogic::LTxText(const ImageHeader& header) const {

@@ -146,6 +146,10 @@ class MainWindowLogic final : public ProcessView {
     void ApplyCommandLine(const std::vector<std::string>& args);
     void RestoreWindowPosition();
 
+    // How a load ended: an abandoned load (the compilation date is no number) is reported
+    // like an error of a handler, so the command that asked for it changes nothing more.
+    enum class LoadOutcome { Loaded, Failed, Abandoned };
+    LoadOutcome LoadImageOutcome(const std::string& fileName);
     bool SetUpForUnitType();
     void ShowControls(std::initializer_list<Control> controls);
     void SetAdrTxText(const Text& text);

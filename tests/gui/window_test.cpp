@@ -1,3 +1,4 @@
+#include "gui/date_format.h"
 #include "gui/text_codec.h"
 #include "gui/tinfo.h"
 #include "gui_rig.h"
@@ -72,6 +73,37 @@ TEST(GuiWindow, LoadingAnImageSetsTheWindowUp) {
     EXPECT_EQ(rig.settings->ReadSetting("adr_exp"), "0A");
 }
 
+TEST(GuiWindow, AddressFieldShowsAWideStoredAddressAndUpperCasesPastedText) {
+    GuiRig rig;
+    rig.settings->WriteSetting("adr_bIRed", "1a7");
+    rig.Start({"P=" + rig.WriteImage("bar.bin", 8, 1)});
+    TForm1& form = *rig.form;
+    form.Timer1->stop();
+    EXPECT_EQ(form.AdrTx->text(), "1A7");
+    EXPECT_EQ(form.BarPanels[2]->text(), "Adres : 1a7");
+
+    // Once shortened by the user, the field takes two characters again.
+    form.AdrTx->setFocus();
+    form.AdrTx->end(false);
+    QTest::keyClick(form.AdrTx, Qt::Key_Backspace);
+    EXPECT_EQ(form.AdrTx->text(), "1A");
+    QTest::keyClicks(form.AdrTx, "5");
+    EXPECT_EQ(form.AdrTx->text(), "1A");
+
+    // Pasted text is shown in upper case, as typed text is.
+    form.AdrTx->selectAll();
+    form.AdrTx->insert("3f");
+    EXPECT_EQ(form.AdrTx->text(), "3F");
+    EXPECT_EQ(rig.logic->UnitAddress(), 0x3Fu);
+    EXPECT_EQ(rig.settings->ReadSetting("adr_bIRed"), "3F");
+}
+
+TEST(GuiWindow, ImageDateIsShownToTheSecondWithoutTimeZone) {
+    EXPECT_EQ(FormatImageDateIn(QLocale("pl_PL"), 1700000007), "14.11.2023 22:13:27");
+    EXPECT_EQ(FormatImageDateIn(QLocale("en_US"), 1700000007), "11/14/23 10:13:27 PM");
+    EXPECT_EQ(FormatImageDateIn(QLocale::c(), 1700000007), "14 Nov 2023 22:13:27");
+}
+
 TEST(GuiWindow, AccessControllerShowsTheSerialFields) {
     GuiRig rig;
     rig.Start({"P=" + rig.WriteImage("kkd.bin", 2, 1)});
@@ -102,7 +134,8 @@ TEST(GuiWindow, LeavingAnIncompleteSerialNumberShowsTheMaskError) {
     QString text;
     AnswerNextMessageBox(QMessageBox::Ok, &text);
     form.AdrTx->setFocus();
-    for (int i = 0; i < 100 && text.isEmpty(); ++i) QTest::qWait(10);
+    for (int i = 0; i < 100 && text.isEmpty(); ++i)
+        QTest::qWait(10);
     EXPECT_EQ(text, "Incorrect serial number for access controller.\nEnter correct address");
     EXPECT_FALSE(rig.logic->SerialChanged());
 }

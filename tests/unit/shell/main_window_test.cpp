@@ -1,6 +1,7 @@
 #include "shell_rig.h"
 
 #include "image/unit_types.h"
+#include "support/image_builder.h"
 
 #include <gtest/gtest.h>
 
@@ -110,10 +111,13 @@ TEST(ShellCommandLine, PortNumberKeptAsWrittenAndBadValuesIgnored) {
 }
 
 TEST(ShellCommandLine, VerificationOnlyForTheIntegerOne) {
-    for (const auto& [arg, expected] : std::vector<std::pair<std::string, bool>>{
-             {"V=1", true}, {"v=1", true}, {"V=2", false}, {"V=yes", false}, {"V=", false}}) {
+    const std::vector<std::pair<std::string, bool>> cases = {
+        {"V=1", true},  {"v=1", true},    {"V=01", true},
+        {"V=2", false}, {"V=yes", false}, {"V=", false},
+    };
+    for (const auto& [arg, expected] : cases) {
         ShellRig rig;
-        rig.settings.values["vrf"] = arg == "V=1" ? "0" : "1";
+        rig.settings.values["vrf"] = expected ? "0" : "1"; // the command line wins
         EXPECT_EQ(rig.Start({arg}).BoxVerChecked(), expected) << arg;
     }
 }
@@ -341,6 +345,29 @@ TEST(ShellLoadImage, Failures) {
     logic.Otwrz1Click();
     EXPECT_EQ(logic.State(), kIdle);
     EXPECT_FALSE(rig.settings.Has("fl"));
+}
+
+TEST(ShellLoadImage, DateThatIsNoNumberAbandonsTheOpenCommand) {
+    ShellRig rig;
+    const std::string ready = rig.WriteImage("ready.bin", ShellRig::Spec(1));
+    rig.settings.values["fl"] = ready;
+    MainWindowLogic& logic = rig.Start();
+    ASSERT_EQ(logic.State(), kReady);
+
+    const std::string badDate = (rig.dir / "date.bin").string();
+    WriteImageFile(badDate, BuildTestHeader({"1.07", "17x0", "06", ""}));
+    rig.view.chosenFile = badDate;
+    logic.Otwrz1Click();
+    // The error is shown like any error of a handler; the Open command goes no further, so
+    // the window keeps its state and the image it had.
+    EXPECT_EQ(rig.view.messages.back(), "'17x0' is not a valid integer value");
+    EXPECT_EQ(logic.State(), kReady);
+    EXPECT_TRUE(rig.view.IsEnabled(Control::ProgBut));
+    EXPECT_EQ(logic.ImageFileName(), ready);
+    EXPECT_EQ(rig.settings.values["fl"], ready);
+    EXPECT_EQ(rig.view.panels[1], ready);
+    EXPECT_EQ(logic.UnitType(), 1);
+    EXPECT_FALSE(logic.LoadImage(badDate));
 }
 
 TEST(ShellLoadImage, OpenCommandRemembersTheFileAndStartsInItsFolder) {

@@ -110,6 +110,21 @@ TEST(ShellProcess, LineSettingsOfTheUnitTypes) {
     }
 }
 
+TEST(ShellProcess, PauseAfterOpeningAndSettleAfterClosing) {
+    for (int type = 0; type <= 18; ++type) {
+        const bool pauses = type == 1 || type == 2 || type == 3 || type == 4 || type == 9 ||
+                            type == 11 || type == 15;
+        ProcessRig rig(type);
+        MainWindowLogic& logic = rig.Start();
+        const std::uint32_t before = rig.clock.TickMs();
+        std::uint32_t atRun = 0;
+        rig.during = [&] { atRun = rig.clock.TickMs(); };
+        logic.ProgButClick();
+        EXPECT_EQ(atRun - before, pauses ? 500u : 0u) << "unit type " << type;
+        EXPECT_EQ(rig.clock.TickMs() - atRun, 100u) << "unit type " << type;
+    }
+}
+
 TEST(ShellProcess, StopAnsweredNoGoesOnAndYesReachesEveryProgrammer) {
     for (int type = 0; type <= 18; ++type) {
         SCOPED_TRACE("unit type " + std::to_string(type));

@@ -10,15 +10,15 @@
 namespace tarnik::sim {
 
 class AudioUnit final : public UnitModel {
-  public:
+public:
     explicit AudioUnit(const UnitOptions& options);
 
-  protected:
+protected:
     Parse ParseOne() override;
     void CompareWithImage(RecordEntry& entry, const ReceivedRecord& received,
                           const TLDane& expected) const override;
 
-  private:
+private:
     struct Command {
         std::uint8_t code;
         Text data;

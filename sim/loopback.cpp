@@ -63,9 +63,11 @@ void LoopbackPump::processMessages() {
     // like the event thread, the port hands over one arrival at a time.
     if (inside_) return;
     inside_ = true;
-    for (SimulatedPort* port : ports_) port->Deliver();
+    for (SimulatedPort* port : ports_)
+        port->Deliver();
     inside_ = false;
-    for (auto& hook : hooks_) hook();
+    for (auto& hook : hooks_)
+        hook();
 }
 
 } // namespace tarnik::sim

@@ -9,15 +9,15 @@
 namespace tarnik::sim {
 
 class MainFamilyUnit final : public UnitModel {
-  public:
+public:
     explicit MainFamilyUnit(const UnitOptions& options);
 
-  protected:
+protected:
     Parse ParseOne() override;
     void CompareWithImage(RecordEntry& entry, const ReceivedRecord& received,
                           const TLDane& expected) const override;
 
-  private:
+private:
     enum class Mode { Application, Rebooting, Bootloader };
     enum class Command { Connect, Erase1, Erase2, StartProgramming, EndProgramming, StartApp };
 

@@ -11,10 +11,10 @@
 namespace tarnik::sim {
 
 class NetworkUnit final : public UnitModel {
-  public:
+public:
     explicit NetworkUnit(const UnitOptions& options);
 
-  protected:
+protected:
     Parse ParseOne() override;
     UnitLine ListeningLine() const override;
     bool LineExcused(const LineSettings& line) const override;
@@ -22,7 +22,7 @@ class NetworkUnit final : public UnitModel {
     void CompareWithImage(RecordEntry& entry, const ReceivedRecord& received,
                           const TLDane& expected) const override;
 
-  private:
+private:
     enum class Command { Connect, BootIdentification, Erase, EndProgramming };
 
     Parse ParseHandshake(std::size_t position, bool ist);

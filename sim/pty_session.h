@@ -9,7 +9,7 @@
 namespace tarnik::sim {
 
 class PseudoTerminal {
-  public:
+public:
     PseudoTerminal() = default;
     ~PseudoTerminal();
     PseudoTerminal(const PseudoTerminal&) = delete;
@@ -27,7 +27,7 @@ class PseudoTerminal {
     void ReleaseSlave();
     void CloseMaster();
 
-  private:
+private:
     int master_ = -1;
     int slave_ = -1;
     std::string slavePath_;

@@ -16,7 +16,7 @@ using namespace tarnik::sim;
 enum ExitCode { kHostCorrect = 0, kHostWrong = 1, kUsage = 2, kSystem = 3 };
 
 class DiscardLog final : public LogSink {
-  public:
+public:
     void LogLine(const Text&) override {}
 };
 

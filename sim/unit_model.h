@@ -19,7 +19,7 @@
 namespace tarnik::sim {
 
 class UnitModel : public UnitPeer {
-  public:
+public:
     explicit UnitModel(UnitOptions options);
 
     void OnHostBytes(const Text& bytes, std::uint32_t nowMs, const LineSettings& line) override;
@@ -49,7 +49,7 @@ class UnitModel : public UnitPeer {
     const UnitReport& Report() const { return report_; }
     const UnitOptions& Options() const { return options_; }
 
-  protected:
+protected:
     enum class Parse { Consumed, NeedMore };
     struct Frame {
         Text bytes;
@@ -148,7 +148,7 @@ class UnitModel : public UnitPeer {
     // The image records the host is expected to send, or null.
     const RecordList* Image() const { return options_.image ? &*options_.image : nullptr; }
 
-  private:
+private:
     struct Stamp {
         std::uint32_t timeMs;
         LineSettings line;

@@ -19,7 +19,9 @@ namespace {
 constexpr const char* kProgram = "tarnik-cli";
 constexpr const char* kVersion = "2.01A";
 
-int ExitCode(int status) { return static_cast<int>(static_cast<unsigned>(status) & 0xFFu); }
+int ExitCode(int status) {
+    return static_cast<int>(static_cast<unsigned>(status) & 0xFFu);
+}
 
 int ListPorts(std::FILE* out) {
     for (const PortInfo& port : ListSerialPorts()) {
@@ -88,9 +90,14 @@ int RunCli(const std::vector<std::string>& args, const std::string& executablePa
 
     int exitStatus = -1;
     {
-        MainWindowLogic logic(ShellServices{
-            view, *settings, comm, clock, pump,
-            [](std::int64_t seconds) { return FormatImageDateForTerminal(seconds); }, {}});
+        MainWindowLogic logic(
+            ShellServices{view,
+                          *settings,
+                          comm,
+                          clock,
+                          pump,
+                          [](std::int64_t seconds) { return FormatImageDateForTerminal(seconds); },
+                          {}});
         logic.FormCreate(options.windowArgs, executablePath);
         if (options.port) logic.OverridePort(*options.port);
         logic.FormShow();

@@ -8,25 +8,25 @@ namespace tarnik::cli {
 namespace {
 
 bool IsHex(const std::string& s) {
-    return !s.empty() && std::all_of(s.begin(), s.end(), [](unsigned char c) {
-        return std::isxdigit(c) != 0;
-    });
+    return !s.empty() &&
+           std::all_of(s.begin(), s.end(), [](unsigned char c) { return std::isxdigit(c) != 0; });
 }
 
 bool IsDecimal(const std::string& s) {
-    return !s.empty() && std::all_of(s.begin(), s.end(), [](unsigned char c) {
-        return std::isdigit(c) != 0;
-    });
+    return !s.empty() &&
+           std::all_of(s.begin(), s.end(), [](unsigned char c) { return std::isdigit(c) != 0; });
 }
 
 std::string Upper(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (char& c : s)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return s;
 }
 
 // Options that take a value accept both --name=value and --name value.
-bool TakeValue(const std::string& arg, const std::string& name, const std::vector<std::string>& args,
-               std::size_t& i, std::optional<std::string>& value, std::string& error) {
+bool TakeValue(const std::string& arg, const std::string& name,
+               const std::vector<std::string>& args, std::size_t& i,
+               std::optional<std::string>& value, std::string& error) {
     if (arg == name) {
         if (i + 1 >= args.size()) {
             error = name + " needs a value";
@@ -54,13 +54,20 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
             TakeValue(arg, "--address", args, i, o.address, error) ||
             TakeValue(arg, "--serial", args, i, o.serial, error))
             continue;
-        if (arg == "--serial-inc") o.serialInc = true;
-        else if (arg == "--yes" || arg == "-y") o.yes = true;
-        else if (arg == "--trace") o.trace = true;
-        else if (arg == "--list-ports") o.listPorts = true;
-        else if (arg == "--help" || arg == "-h") o.help = true;
-        else if (arg == "--version") o.version = true;
-        else if (arg.size() >= 2 && arg[1] == '=' && std::string("PCVpcv").find(arg[0]) != std::string::npos) {
+        if (arg == "--serial-inc")
+            o.serialInc = true;
+        else if (arg == "--yes" || arg == "-y")
+            o.yes = true;
+        else if (arg == "--trace")
+            o.trace = true;
+        else if (arg == "--list-ports")
+            o.listPorts = true;
+        else if (arg == "--help" || arg == "-h")
+            o.help = true;
+        else if (arg == "--version")
+            o.version = true;
+        else if (arg.size() >= 2 && arg[1] == '=' &&
+                 std::string("PCVpcv").find(arg[0]) != std::string::npos) {
             const char kind = static_cast<char>(std::toupper(static_cast<unsigned char>(arg[0])));
             const std::string value = arg.substr(2);
             if (kind == 'P') {
@@ -77,7 +84,8 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
         }
     }
     if (!error.empty()) return result;
-    if (o.port && o.port->empty()) error = "--port needs a device name";
+    if (o.port && o.port->empty())
+        error = "--port needs a device name";
     else if (o.address && (!IsHex(*o.address) || o.address->size() > 2))
         error = "--address takes one or two hexadecimal digits: " + *o.address;
     else if (o.serial && (!IsHex(*o.serial) || o.serial->size() != 8))
@@ -93,11 +101,13 @@ std::string UsageText(const std::string& program) {
     return "Usage: " + program +
            " [--port=DEVICE] [--address=HEX] [--serial=XXXXXXXX] [--serial-inc] [--yes]\n"
            "       [--trace] [--list-ports] [--help] [--version] P=IMAGE [C=N] [V=0|1]\n"
-           "Try '" + program + " --help' for more information.\n";
+           "Try '" +
+           program + " --help' for more information.\n";
 }
 
 std::string HelpText(const std::string& program) {
-    return "Usage: " + program + " [OPTION]... P=IMAGE [C=N] [V=0|1]\n"
+    return "Usage: " + program +
+           " [OPTION]... P=IMAGE [C=N] [V=0|1]\n"
            "Program one unit with a firmware image over a serial port, without a window.\n"
            "Runs the same process as the desktop program's unattended mode and ends with its\n"
            "exit status (the step reached: 20 when the unit was programmed and started).\n"
@@ -120,10 +130,18 @@ std::string HelpText(const std::string& program) {
            "      --version      show the version and exit\n"
            "\n"
            "Examples:\n"
-           "  " + program + " --port=/dev/ttyUSB0 P=expander.bin V=1\n"
-           "  " + program + " --port=/dev/ttyUSB0 --address=07 P=expander.bin\n"
-           "  " + program + " --serial=0000A1B2 --serial-inc P=controller.bin C=1\n"
-           "  " + program + " --list-ports\n"
+           "  " +
+           program +
+           " --port=/dev/ttyUSB0 P=expander.bin V=1\n"
+           "  " +
+           program +
+           " --port=/dev/ttyUSB0 --address=07 P=expander.bin\n"
+           "  " +
+           program +
+           " --serial=0000A1B2 --serial-inc P=controller.bin C=1\n"
+           "  " +
+           program +
+           " --list-ports\n"
            "\n"
            "Exit status: the process's exit status (low byte); 255 when the port could not be\n"
            "opened or the image not loaded; 2 for bad arguments. The last line printed is\n"

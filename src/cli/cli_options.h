@@ -8,17 +8,17 @@
 namespace tarnik::cli {
 
 struct CliOptions {
-    std::optional<std::string> port;      // --port=DEVICE
-    std::optional<std::string> address;   // --address=HEX (one or two hex digits)
-    std::optional<std::string> serial;    // --serial=XXXXXXXX (eight hex digits)
-    bool serialInc = false;               // --serial-inc
-    bool yes = false;                     // --yes
-    bool trace = false;                   // --trace
-    bool listPorts = false;               // --list-ports
-    bool help = false;                    // --help
-    bool version = false;                 // --version
-    std::vector<std::string> windowArgs;  // P=, C=, V= in their order, as the window takes them
-    std::string imagePath;                // value of the last P=
+    std::optional<std::string> port;     // --port=DEVICE
+    std::optional<std::string> address;  // --address=HEX (one or two hex digits)
+    std::optional<std::string> serial;   // --serial=XXXXXXXX (eight hex digits)
+    bool serialInc = false;              // --serial-inc
+    bool yes = false;                    // --yes
+    bool trace = false;                  // --trace
+    bool listPorts = false;              // --list-ports
+    bool help = false;                   // --help
+    bool version = false;                // --version
+    std::vector<std::string> windowArgs; // P=, C=, V= in their order, as the window takes them
+    std::string imagePath;               // value of the last P=
 };
 
 struct ParseResult {

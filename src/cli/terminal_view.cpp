@@ -69,8 +69,8 @@ void TerminalView::SetText(Control control, const Text& text) {
 }
 
 void TerminalView::ExplainPortFailure() {
-    PrintLine(settings_.err, "tarnik-cli: " + PortFailureText(port_.DeviceName(),
-                                                              port_.LastOpenFailure()));
+    PrintLine(settings_.err,
+              "tarnik-cli: " + PortFailureText(port_.DeviceName(), port_.LastOpenFailure()));
 }
 
 void TerminalView::SetVisible(Control control, bool visible) {

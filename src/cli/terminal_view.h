@@ -12,10 +12,10 @@
 namespace tarnik::cli {
 
 struct TerminalSettings {
-    bool trace = false;            // print the TX:/RX: lines too
-    bool yes = false;              // answer Yes to every question
-    bool interactive = false;      // stdin is a terminal: ask the user
-    bool progressBar = false;      // stderr is a terminal: one redrawn progress line
+    bool trace = false;       // print the TX:/RX: lines too
+    bool yes = false;         // answer Yes to every question
+    bool interactive = false; // stdin is a terminal: ask the user
+    bool progressBar = false; // stderr is a terminal: one redrawn progress line
     std::FILE* out = stdout;
     std::FILE* err = stderr;
     std::FILE* in = stdin;

@@ -9,7 +9,7 @@ namespace tarnik {
 
 class QtMessagePump final : public QObject, public MessagePump {
     Q_OBJECT
-  public:
+public:
     // Lives in the thread that creates it, which must be the GUI thread.
     explicit QtMessagePump(QObject* parent = nullptr);
     void processMessages() override;

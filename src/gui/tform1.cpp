@@ -59,7 +59,7 @@ QFont BoldFont(const QString& family, int points) {
 // The address field shows its text in upper case whatever way it arrives (typed keys are
 // filtered before this; pasted or dropped text is converted here).
 class UpperCaseValidator final : public QValidator {
-  public:
+public:
     using QValidator::QValidator;
     State validate(QString& input, int&) const override {
         input = input.toUpper();

@@ -25,7 +25,7 @@ class TInfo;
 
 class TForm1 final : public QMainWindow, public MainView {
     Q_OBJECT
-  public:
+public:
     static constexpr int kClientWidth = 543;
     static constexpr int kClientHeight = 509;
     // Filter of the image dialog (Windows-1250, as every text of the program).
@@ -88,11 +88,11 @@ class TForm1 final : public QMainWindow, public MainView {
     QTimer* Timer1;
     TInfo* Info;
 
-  protected:
+protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-  private:
+private:
     void BuildMenus();
     void BuildToolBar();
     void BuildControls();

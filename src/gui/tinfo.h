@@ -7,7 +7,7 @@ namespace tarnik {
 
 class TInfo final : public QWidget {
     Q_OBJECT
-  public:
+public:
     static constexpr int kClientWidth = 276;
     static constexpr int kClientHeight = 60;
 
@@ -18,7 +18,7 @@ class TInfo final : public QWidget {
     QLabel* LabTx1;
     QLabel* LabGrot;
 
-  private:
+private:
     QWidget* owner_;
 };
 

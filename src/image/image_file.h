@@ -25,10 +25,10 @@ constexpr int kMaxUnitType = 18;
 struct TLDane {
     std::uint16_t address = 0;
     std::uint16_t key = 0;
-    std::uint16_t length = 0;     // L: head, data and checksum
-    Text programmingText;         // the L bytes sent to the unit (scrambled with key)
+    std::uint16_t length = 0; // L: head, data and checksum
+    Text programmingText;     // the L bytes sent to the unit (scrambled with key)
     std::array<std::uint8_t, 256> dataArea{};
-    Text verificationText;        // S19 records only: command 0x13, scrambled with key
+    Text verificationText; // S19 records only: command 0x13, scrambled with key
 };
 
 using RecordList = std::vector<TLDane>;
@@ -38,11 +38,11 @@ bool IsNetworkModuleType(int unitType);
 
 struct ImageHeader {
     std::uint16_t fileKey = 0;
-    Text block;          // the 58 descrambled header bytes
-    Text version;        // positions 1..10 without surrounding blanks
-    Text dateText;       // positions 11..25 without surrounding blanks
-    Text typeText;       // positions 26..27 without surrounding blanks
-    int unitType = -1;   // HexToInt(typeText)
+    Text block;        // the 58 descrambled header bytes
+    Text version;      // positions 1..10 without surrounding blanks
+    Text dateText;     // positions 11..25 without surrounding blanks
+    Text typeText;     // positions 26..27 without surrounding blanks
+    int unitType = -1; // HexToInt(typeText)
     bool dateValid = false;
     std::int64_t dateSeconds = 0; // seconds since 1970-01-01 00:00:00, when dateValid
 };

@@ -26,7 +26,7 @@ const char kUsage[] =
     "                         [--record-size N] IN.s19 OUT.bin\n";
 
 class DiscardLog : public LogSink {
-  public:
+public:
     void LogLine(const Text&) override {}
 };
 

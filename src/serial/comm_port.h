@@ -11,19 +11,40 @@
 namespace tarnik {
 
 enum TBaudRate : std::uint8_t {
-    cbr110, cbr300, cbr1200, cbr2400, cbr4800, cbr9600, cbr19200, cbr38400, cbr57600,
-    cbr115200, cbr230400, cbr460800, cbr921600
+    cbr110,
+    cbr300,
+    cbr1200,
+    cbr2400,
+    cbr4800,
+    cbr9600,
+    cbr19200,
+    cbr38400,
+    cbr57600,
+    cbr115200,
+    cbr230400,
+    cbr460800,
+    cbr921600
 };
 enum TParity : std::uint8_t { paNone, paOdd, paEven, paMark, paSpace };
 enum TStopbits : std::uint8_t { sb1_0, sb1_5, sb2_0 };
 enum TDatabits : std::uint8_t { da4, da5, da6, da7, da8 };
 enum TC32EventState : std::uint8_t {
-    evBreak, evCTS, evDSR, evError, evRing, evRlsd, evRxChar, evRxFlag, evTxEmpty
+    evBreak,
+    evCTS,
+    evDSR,
+    evError,
+    evRing,
+    evRlsd,
+    evRxChar,
+    evRxFlag,
+    evTxEmpty
 };
 
 // Set of TC32EventState, one bit per ordinal.
 using TC32EventType = std::uint16_t;
-constexpr TC32EventType EventSet(TC32EventState e) { return static_cast<TC32EventType>(1u << e); }
+constexpr TC32EventType EventSet(TC32EventState e) {
+    return static_cast<TC32EventType>(1u << e);
+}
 constexpr TC32EventType kAllEvents = 0x01FF;
 
 // Bits per second of a TBaudRate.
@@ -58,10 +79,22 @@ public:
     TStopbits Stopbits() const { return stopbits_; }
     TDatabits Databits() const { return databits_; }
     // Stored at once; applied to the live line when the port is open.
-    void SetBaudRate(TBaudRate v) { baudRate_ = v; ApplySetting(); }
-    void SetParity(TParity v) { parity_ = v; ApplySetting(); }
-    void SetStopbits(TStopbits v) { stopbits_ = v; ApplySetting(); }
-    void SetDatabits(TDatabits v) { databits_ = v; ApplySetting(); }
+    void SetBaudRate(TBaudRate v) {
+        baudRate_ = v;
+        ApplySetting();
+    }
+    void SetParity(TParity v) {
+        parity_ = v;
+        ApplySetting();
+    }
+    void SetStopbits(TStopbits v) {
+        stopbits_ = v;
+        ApplySetting();
+    }
+    void SetDatabits(TDatabits v) {
+        databits_ = v;
+        ApplySetting();
+    }
 
     TC32EventType MonitorEvents = kAllEvents;
     int ReadBufferSize = 1024;

@@ -15,7 +15,7 @@
 namespace tarnik {
 
 class PlainMessagePump final : public MessagePump {
-  public:
+public:
     PlainMessagePump();
     PlainMessagePump(const PlainMessagePump&) = delete;
     PlainMessagePump& operator=(const PlainMessagePump&) = delete;
@@ -35,7 +35,7 @@ class PlainMessagePump final : public MessagePump {
     // Number of calls waiting to run.
     std::size_t Pending() const;
 
-  private:
+private:
     struct Call {
         std::function<void()> fn;
         std::exception_ptr error;

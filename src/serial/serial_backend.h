@@ -47,7 +47,7 @@ struct PortStatus {
 
 // The waiting half of the event thread, bound to one open port.
 class EventWaiter {
-  public:
+public:
     enum class Result { Event, TimedOut, Stopped };
     virtual ~EventWaiter() = default;
     // Waits up to kEventWaitMs for port events; on Event, mask holds their system bits.
@@ -63,7 +63,7 @@ class EventWaiter {
 };
 
 class SerialBackend {
-  public:
+public:
     virtual ~SerialBackend() = default;
     // The backend of the system the program was built for.
     static std::unique_ptr<SerialBackend> Create();

@@ -22,7 +22,7 @@ namespace tarnik {
 // MessagePump::callSync, and the thread waits until it has been dispatched there, so at
 // most one event is in flight and every handler runs on the main thread.
 class TC32Thread {
-  public:
+public:
     // Runs on the main thread; true when the dispatch read received bytes.
     using Signal = std::function<bool(TC32Thread& sender, std::uint32_t mask)>;
 
@@ -39,7 +39,7 @@ class TC32Thread {
     bool WaitFinished(std::chrono::milliseconds timeout);
     void Join();
 
-  private:
+private:
     void Execute();
     bool HandOff(std::uint32_t mask);
     void MarkFinished();
@@ -55,7 +55,7 @@ class TC32Thread {
 };
 
 class TComm64 final : public CommPort {
-  public:
+public:
     // pump hands events to the main thread; the constructing thread is the main thread.
     explicit TComm64(MessagePump& pump);
     // A backend of the caller's choice (tests).
@@ -79,10 +79,10 @@ class TComm64 final : public CommPort {
     // Runs the bound handlers of the events in mask, in the component's fixed order.
     void DispatchEvents(std::uint32_t mask);
 
-  protected:
+protected:
     void ApplySetting() override;
 
-  private:
+private:
     enum class Request { None, Close, Open };
 
     bool OpenNow();

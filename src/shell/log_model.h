@@ -10,7 +10,7 @@
 namespace tarnik {
 
 class LogModel {
-  public:
+public:
     static constexpr std::size_t kMaxTextLength = 34000;
     static constexpr int kLinesDropped = 51;
     static constexpr std::size_t kLineBreakLength = 2; // CR LF, as the memo counts them
@@ -23,7 +23,7 @@ class LogModel {
     const std::deque<Text>& Lines() const { return lines_; }
     std::size_t TextLength() const { return length_; }
 
-  private:
+private:
     std::deque<Text> lines_;
     std::size_t length_ = 0;
 };

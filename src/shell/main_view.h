@@ -53,7 +53,7 @@ struct PortChoice {
 };
 
 class MainView {
-  public:
+public:
     virtual ~MainView() = default;
 
     // Texts are Windows-1250 bytes; the front end converts them for display.

@@ -42,7 +42,7 @@ struct ShellServices {
 };
 
 class MainWindowLogic final : public ProcessView {
-  public:
+public:
     static constexpr std::uint32_t kTimer1IntervalMs = 1000;
     static constexpr std::uint32_t kCloseSettleMs = 100;
     static constexpr std::uint32_t kStopSettleMs = 500;
@@ -137,7 +137,7 @@ class MainWindowLogic final : public ProcessView {
     // True once the running (or last) process reached "Ending process".
     bool ProcessSucceeded() const { return endingProcessReached_; }
 
-  private:
+private:
     Text ReadSetting(const Text& name) { return services_.settings.ReadSetting(name); }
     void WriteSetting(const Text& name, const Text& value) {
         services_.settings.WriteSetting(name, value);

@@ -7,13 +7,13 @@ namespace tarnik {
 namespace {
 
 class S19Programmer final : public Programmer {
-  public:
+public:
     S19Programmer(ProcessContext& context, int unitType, std::uint32_t unitAddress)
         : programmer_(context, unitAddress), unitType_(unitType) {}
     void Run() override { programmer_.StartProcess(unitType_); }
     void Stop() override { programmer_.StopProcess(); }
 
-  private:
+private:
     TS19_WR programmer_;
     int unitType_;
 };
@@ -21,7 +21,7 @@ class S19Programmer final : public Programmer {
 // Stands in for a unit family whose programmer this build does not carry: it says so in the
 // log and ends without sending anything to the unit.
 class MissingProgrammer final : public Programmer {
-  public:
+public:
     MissingProgrammer(ProcessView& view, Text family) : view_(view), family_(std::move(family)) {}
     void Run() override {
         view_.LogLine("The programmer of the " + family_ +
@@ -29,7 +29,7 @@ class MissingProgrammer final : public Programmer {
     }
     void Stop() override {}
 
-  private:
+private:
     ProcessView& view_;
     Text family_;
 };

@@ -12,7 +12,7 @@
 namespace tarnik {
 
 class Programmer {
-  public:
+public:
     virtual ~Programmer() = default;
     // Runs the whole process; returns when it has ended.
     virtual void Run() = 0;

@@ -6,7 +6,6 @@
 
 namespace tarnik {
 
-
 namespace {
 
 using F = ProgrammerFamily;

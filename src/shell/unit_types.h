@@ -11,7 +11,6 @@
 
 namespace tarnik {
 
-
 enum class ProgrammerFamily { S19, NetworkModule, Audio };
 
 struct UnitTypeInfo {

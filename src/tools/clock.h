@@ -20,6 +20,8 @@ public:
 };
 
 // Elapsed milliseconds from `since` to `now`, correct across the 32-bit wrap.
-inline std::uint32_t ElapsedMs(std::uint32_t now, std::uint32_t since) { return now - since; }
+inline std::uint32_t ElapsedMs(std::uint32_t now, std::uint32_t since) {
+    return now - since;
+}
 
 } // namespace tarnik

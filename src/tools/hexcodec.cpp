@@ -66,25 +66,29 @@ Text HexToBytes(const Text& s, bool addSum) {
 void BytesToStr(std::span<const std::uint8_t> bytes, int lastIndex, Text& r) {
     r.clear();
     const long long last = std::min<long long>(lastIndex, static_cast<long long>(bytes.size()) - 1);
-    for (long long i = 0; i <= last; ++i) r.push_back(AsChar(bytes[i]));
+    for (long long i = 0; i <= last; ++i)
+        r.push_back(AsChar(bytes[i]));
 }
 
 void BytesToHex(std::span<const std::uint8_t> bytes, int lastIndex, Text& r) {
     r.clear();
     const long long last = std::min<long long>(lastIndex, static_cast<long long>(bytes.size()) - 1);
-    for (long long i = 0; i <= last; ++i) AppendHexByte(r, bytes[i]);
+    for (long long i = 0; i <= last; ++i)
+        AppendHexByte(r, bytes[i]);
 }
 
 void StrToBytes(const Text& s, int& count, std::span<std::uint8_t> dest) {
     const std::size_t n = std::min(s.size(), dest.size());
-    for (std::size_t i = 0; i < n; ++i) dest[i] = ByteAt(s, i);
+    for (std::size_t i = 0; i < n; ++i)
+        dest[i] = ByteAt(s, i);
     count = static_cast<int>(s.size()) + 1;
 }
 
 bool SumByteOk(const Text& s) {
     if (s.empty()) return false;
     std::uint8_t sum = 0;
-    for (std::size_t i = 0; i + 1 < s.size(); ++i) sum = static_cast<std::uint8_t>(sum + ByteAt(s, i));
+    for (std::size_t i = 0; i + 1 < s.size(); ++i)
+        sum = static_cast<std::uint8_t>(sum + ByteAt(s, i));
     return sum == ByteAt(s, s.size() - 1);
 }
 

@@ -33,8 +33,7 @@ std::uint16_t UpdateKey(std::uint16_t key, std::uint8_t scrambled) {
 std::uint16_t ScrambleText(const Text& s, int start, Text& r, std::uint16_t key) {
     r = s;
     for (std::size_t i = 0; i < s.size(); ++i) {
-        if (static_cast<long long>(i) + 1 >= start)
-            r[i] = AsChar(ScrambleByte(ByteAt(s, i), key));
+        if (static_cast<long long>(i) + 1 >= start) r[i] = AsChar(ScrambleByte(ByteAt(s, i), key));
     }
     return key;
 }
@@ -61,8 +60,8 @@ std::uint16_t ScrambleBlock(Block src, int start, int lastIndex, Block& dest, in
 
 std::uint16_t UnscrambleBlock(std::span<const std::uint8_t> src, int start, int count,
                               std::span<std::uint8_t> dest, std::uint16_t key) {
-    const long long limit = std::min<long long>({count, static_cast<long long>(src.size()),
-                                                 static_cast<long long>(dest.size())});
+    const long long limit = std::min<long long>(
+        {count, static_cast<long long>(src.size()), static_cast<long long>(dest.size())});
     for (long long i = 0; i < limit; ++i)
         dest[i] = i >= start ? UnscrambleByte(src[i], key) : src[i];
     return key;

@@ -13,14 +13,14 @@ namespace tarnik {
 std::filesystem::path DefaultSettingsPath();
 
 class IniSettingsStore : public SettingsStore {
-  public:
+public:
     explicit IniSettingsStore(std::function<std::filesystem::path()> locate = DefaultSettingsPath);
     Text ReadSetting(const Text& name) override;
     // Rewrites the file through a temporary file and a rename; other lines and sections are
     // kept as they are.
     void WriteSetting(const Text& name, const Text& value) override;
 
-  private:
+private:
     std::function<std::filesystem::path()> locate_;
 };
 

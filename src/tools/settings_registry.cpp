@@ -13,7 +13,7 @@ constexpr const char* kSettingsKey = "Software\\Olvane\\Tarnik";
 
 // The settings key, created when it does not exist yet; closed when the object goes.
 class SettingsKey {
-  public:
+public:
     SettingsKey() {
         if (RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
                             KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key_,
@@ -27,7 +27,7 @@ class SettingsKey {
     SettingsKey& operator=(const SettingsKey&) = delete;
     HKEY get() const { return key_; }
 
-  private:
+private:
     HKEY key_ = nullptr;
 };
 
@@ -36,7 +36,7 @@ bool IsStringType(DWORD type) {
 }
 
 class RegistrySettingsStore : public SettingsStore {
-  public:
+public:
     Text ReadSetting(const Text& name) override {
         const SettingsKey key;
         if (!key.get()) return {};

@@ -17,6 +17,8 @@ inline std::uint8_t ByteAt(const Text& text, std::size_t index) {
     return static_cast<std::uint8_t>(text[index]);
 }
 
-inline char AsChar(std::uint8_t byte) { return static_cast<char>(byte); }
+inline char AsChar(std::uint8_t byte) {
+    return static_cast<char>(byte);
+}
 
 } // namespace tarnik

@@ -51,12 +51,12 @@ inline void AnswerNextMessageBox(QMessageBox::StandardButton button, QString* te
 }
 
 class GuiProgrammer final : public Programmer {
-  public:
+public:
     explicit GuiProgrammer(std::function<void(bool&)> run) : run_(std::move(run)) {}
     void Run() override { run_(stopped_); }
     void Stop() override { stopped_ = true; }
 
-  private:
+private:
     std::function<void(bool&)> run_;
     bool stopped_ = false;
 };

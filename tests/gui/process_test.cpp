@@ -8,8 +8,12 @@
 namespace tarnik::testing {
 namespace {
 
-std::string SimProgram() { return TARNIK_SIM_PROGRAM; }
-std::string GuiProgram() { return TARNIK_GUI_PROGRAM; }
+std::string SimProgram() {
+    return TARNIK_SIM_PROGRAM;
+}
+std::string GuiProgram() {
+    return TARNIK_GUI_PROGRAM;
+}
 
 TEST(GuiProcess, ExpanderProgrammedThroughTheWindow) {
     GuiRig rig({}, true);

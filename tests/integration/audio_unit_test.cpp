@@ -40,7 +40,7 @@ Text Answer(std::uint8_t command, std::uint8_t status, std::uint16_t keptKey) {
 }
 
 class AudioUnitTest : public ::testing::Test {
-  protected:
+protected:
     AudioUnitTest() {
         options.unitType = 5;
         options.image = S19Image(3);

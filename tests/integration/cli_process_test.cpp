@@ -81,8 +81,8 @@ TEST(CliProcess, SilentUnitEndsWithTheErrorStatus) {
 TEST(CliProcess, MissingPortIsExplainedAndEndsWithMinusOne) {
     CliRun run;
     const std::string image = run.Image(1);
-    const ProgramResult r = run.Cli({"--port=" + (run.dir / "no-such-port").string(),
-                                     "P=" + image});
+    const ProgramResult r =
+        run.Cli({"--port=" + (run.dir / "no-such-port").string(), "P=" + image});
     EXPECT_EQ(r.exitCode, 255);
     EXPECT_EQ(LastLine(r.out), "Exit status: -1");
     EXPECT_NE(r.out.find("Process status: Port opening error"), std::string::npos);
@@ -93,8 +93,8 @@ TEST(CliProcess, DamagedImageIsReportedAndNothingIsOpened) {
     CliRun run;
     const std::string image = (run.dir / "broken.bin").string();
     WriteFile(image, std::string(100, '\x55'));
-    const ProgramResult r = run.Cli({"--port=" + (run.dir / "no-such-port").string(),
-                                     "P=" + image});
+    const ProgramResult r =
+        run.Cli({"--port=" + (run.dir / "no-such-port").string(), "P=" + image});
     EXPECT_EQ(r.exitCode, 255);
     EXPECT_NE(r.err.find("Indicated file is not correct"), std::string::npos) << r.err;
     EXPECT_EQ(r.out.find("Port opening error"), std::string::npos);
@@ -111,7 +111,9 @@ struct EndToEndCase {
     const char* statusLine;
 };
 
-void PrintTo(const EndToEndCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const EndToEndCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class CliEndToEnd : public ::testing::TestWithParam<EndToEndCase> {};
 
@@ -137,19 +139,40 @@ INSTANTIATE_TEST_SUITE_P(
     MainFamily, CliEndToEnd,
     ::testing::Values(
         EndToEndCase{"Controller", 0, {}, {"V=1"}, 20, "Process status: Ending process"},
-        EndToEndCase{"AccessControllerAsksForItsSerial", 2, {"--serial", "12345678"}, {"V=1"}, 20,
+        EndToEndCase{"AccessControllerAsksForItsSerial",
+                     2,
+                     {"--serial", "12345678"},
+                     {"V=1"},
+                     20,
                      "Process status: Ending process"},
         EndToEndCase{"Converter", 3, {}, {"V=0"}, 20, "Process status: Ending process"},
-        EndToEndCase{"KeypadWithNoiseAndADroppedAck", 7,
-                     {"--noise", "--drop-ack", "1", "--erase-progress", "1,2"}, {"V=1"}, 20,
+        EndToEndCase{"KeypadWithNoiseAndADroppedAck",
+                     7,
+                     {"--noise", "--drop-ack", "1", "--erase-progress", "1,2"},
+                     {"V=1"},
+                     20,
                      "Process status: Ending process"},
-        EndToEndCase{"HangUpWhileProgramming", 6, {"--hangup-at-record", "1"}, {"V=1"}, 13 + 5376,
+        EndToEndCase{"HangUpWhileProgramming",
+                     6,
+                     {"--hangup-at-record", "1"},
+                     {"V=1"},
+                     13 + 5376,
                      "Process status: An error occurred. Programming ..."},
-        EndToEndCase{"VerificationMismatch", 12, {"--verify-mismatch", "2"}, {"V=1"}, 18 + 5376,
+        EndToEndCase{"VerificationMismatch",
+                     12,
+                     {"--verify-mismatch", "2"},
+                     {"V=1"},
+                     18 + 5376,
                      "Process status: An error occurred. Verification"},
-        EndToEndCase{"EraseFailure", 14, {"--erase-fail"}, {}, 7 + 5376,
+        EndToEndCase{"EraseFailure",
+                     14,
+                     {"--erase-fail"},
+                     {},
+                     7 + 5376,
                      "Process status: An error occurred. Memory erasure error"}),
-    [](const ::testing::TestParamInfo<EndToEndCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<EndToEndCase>& info) {
+        return std::string(info.param.name);
+    });
 
 } // namespace
 } // namespace tarnik::testing

@@ -91,7 +91,7 @@ inline Text RecordFrame(std::uint8_t address, const TLDane& record, bool verific
 
 // One session against a unit model: the host writes, time passes, the unit's bytes come.
 class Session {
-  public:
+public:
     explicit Session(const UnitOptions& options) : unit(CreateUnitModel(options)) {}
 
     // Sends the bytes at the current line settings and returns what the unit sent in the

@@ -11,7 +11,7 @@ namespace tarnik::sim::testing {
 namespace {
 
 class QuietView final : public ProcessView {
-  public:
+public:
     QuietView(MessagePump& pump, int unitType, bool verify)
         : pump_(pump), unitType_(unitType), verify_(verify) {}
     void LogLine(const Text& line) override { log.push_back(line); }
@@ -34,7 +34,7 @@ class QuietView final : public ProcessView {
     Text status;
     Text serial = "12345678";
 
-  private:
+private:
     MessagePump& pump_;
     int unitType_;
     bool verify_;

@@ -30,7 +30,7 @@ using tarnik::testing::TempDir;
 
 // The host's end of the line: a raw port at the given settings.
 class HostPort {
-  public:
+public:
     ~HostPort() { Close(); }
     bool Open(const std::string& path, speed_t speed, bool twoStopBits, bool evenParity) {
         fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -81,12 +81,12 @@ class HostPort {
         return Read(ms, length);
     }
 
-  private:
+private:
     int fd_ = -1;
 };
 
 class NullLog final : public LogSink {
-  public:
+public:
     void LogLine(const Text&) override {}
 };
 
@@ -121,7 +121,8 @@ TEST(SimProcess, ProgramsAnExpanderFromItsImageOverAPseudoTerminal) {
     TempDir dir;
     const std::string image = WriteImage(dir, 1, 3);
     const std::string report = (dir / "report.json").string();
-    SimProcess sim({"--type", "1", "--address", "05", "--image", image, "--report", report}, TARNIK_SIM_PATH);
+    SimProcess sim({"--type", "1", "--address", "05", "--image", image, "--report", report},
+                   TARNIK_SIM_PATH);
     ASSERT_FALSE(sim.Pty().empty());
     const RecordList records = ReadRecords(image);
     ASSERT_EQ(records.size(), 3u);
@@ -160,7 +161,8 @@ TEST(SimProcess, NetworkModuleSeesTheSpeedSwitchAcrossAReopenedPort) {
     const std::string image = WriteImage(dir, 9, 2);
     const std::string report = (dir / "report.json").string();
     SimProcess sim({"--type", "9", "--address", "07", "--image", image, "--report", report,
-                    "--erase-ms", "20"}, TARNIK_SIM_PATH);
+                    "--erase-ms", "20"},
+                   TARNIK_SIM_PATH);
     ASSERT_FALSE(sim.Pty().empty());
     const RecordList records = ReadRecords(image);
     ASSERT_EQ(records.size(), 2u);
@@ -194,7 +196,8 @@ TEST(SimProcess, NetworkModuleSeesTheSpeedSwitchAcrossAReopenedPort) {
 TEST(SimProcess, WrongSpeedAndAClosedPortEndTheSessionWithAFailure) {
     TempDir dir;
     const std::string report = (dir / "report.json").string();
-    SimProcess sim({"--type", "1", "--report", report, "--hangup-grace-ms", "200"}, TARNIK_SIM_PATH);
+    SimProcess sim({"--type", "1", "--report", report, "--hangup-grace-ms", "200"},
+                   TARNIK_SIM_PATH);
     ASSERT_FALSE(sim.Pty().empty());
     {
         HostPort port;
@@ -209,7 +212,8 @@ TEST(SimProcess, WrongSpeedAndAClosedPortEndTheSessionWithAFailure) {
 }
 
 TEST(SimProcess, DropsTheLineAtTheChosenRecord) {
-    SimProcess sim({"--type", "6", "--bootloader-active", "--hangup-at-record", "0"}, TARNIK_SIM_PATH);
+    SimProcess sim({"--type", "6", "--bootloader-active", "--hangup-at-record", "0"},
+                   TARNIK_SIM_PATH);
     ASSERT_FALSE(sim.Pty().empty());
     HostPort port;
     ASSERT_TRUE(port.Open(sim.Pty(), B38400, false, false));

@@ -19,7 +19,8 @@ namespace {
 
 std::vector<char*> Pointers(std::vector<std::string>& strings) {
     std::vector<char*> pointers;
-    for (std::string& s : strings) pointers.push_back(s.data());
+    for (std::string& s : strings)
+        pointers.push_back(s.data());
     pointers.push_back(nullptr);
     return pointers;
 }
@@ -121,7 +122,8 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
         const std::string entry = *e;
         if (!env.count(entry.substr(0, entry.find('=')))) environment.push_back(entry);
     }
-    for (const auto& [name, value] : env) environment.push_back(name + "=" + value);
+    for (const auto& [name, value] : env)
+        environment.push_back(name + "=" + value);
     std::vector<char*> envp = Pointers(environment);
 
     posix_spawn_file_actions_t actions;

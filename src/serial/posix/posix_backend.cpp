@@ -161,7 +161,7 @@ bool HeldElsewhere(int fd) {
 }
 
 class PosixEventWaiter final : public EventWaiter {
-  public:
+public:
     PosixEventWaiter(int port, std::uint32_t mask)
         : port_(port), watchRx_((mask & kEventRxChar) != 0) {
         if (pipe(wake_) != 0) throw std::system_error(errno, std::generic_category(), "pipe");
@@ -209,7 +209,7 @@ class PosixEventWaiter final : public EventWaiter {
         [[maybe_unused]] const auto written = write(wake_[1], &one, 1);
     }
 
-  private:
+private:
     enum class Mode { Watch, Backlog, LineDown };
 
     Result WaitArrival(std::uint32_t& mask) {
@@ -264,7 +264,7 @@ class PosixEventWaiter final : public EventWaiter {
 };
 
 class PosixBackend final : public SerialBackend {
-  public:
+public:
     ~PosixBackend() override { Close(); }
 
     bool Open(const std::string& deviceName, int /*readQueue*/, int /*writeQueue*/,
@@ -392,7 +392,7 @@ class PosixBackend final : public SerialBackend {
         return std::make_unique<PosixEventWaiter>(fd_, systemMask);
     }
 
-  private:
+private:
     // Waits until the port is ready for events; false on time-out, hang-up or error.
     bool WaitReady(short events, int ms) {
         for (;;) {

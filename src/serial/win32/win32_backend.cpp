@@ -72,7 +72,7 @@ HANDLE OpenDevice(const std::string& name) {
 }
 
 class Win32EventWaiter final : public EventWaiter {
-  public:
+public:
     Win32EventWaiter(HANDLE port, DWORD mask) : port_(port) {
         SetCommMask(port_, mask);
         stopEvent_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -121,7 +121,7 @@ class Win32EventWaiter final : public EventWaiter {
         pending_ = false;
     }
 
-  private:
+private:
     // The wait cannot be issued (device gone): try again later instead of spinning.
     Result BackOff() {
         return WaitForSingleObject(stopEvent_, kLineDownRetryMs) == WAIT_OBJECT_0
@@ -138,7 +138,7 @@ class Win32EventWaiter final : public EventWaiter {
 };
 
 class Win32Backend final : public SerialBackend {
-  public:
+public:
     ~Win32Backend() override { Close(); }
 
     bool Open(const std::string& deviceName, int readQueue, int writeQueue,
@@ -243,7 +243,7 @@ class Win32Backend final : public SerialBackend {
         return std::make_unique<Win32EventWaiter>(handle_, systemMask);
     }
 
-  private:
+private:
     // Waits up to kTransferWaitMs for a started transfer; the count, or -1.
     int Complete(TransferRecord* record) {
         int result = -1;

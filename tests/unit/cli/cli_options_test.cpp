@@ -5,9 +5,9 @@
 using tarnik::cli::ParseCommandLine;
 
 TEST(CliOptions, WindowArgumentsKeepTheirOrderAndOptionsOverride) {
-    const auto r = ParseCommandLine({"p=/tmp/a.bin", "--port", "/dev/pts/7", "c=3", "V=0",
-                                     "--address=a", "--serial=0000abcd", "--serial-inc", "--yes",
-                                     "P=/tmp/b.bin"});
+    const auto r =
+        ParseCommandLine({"p=/tmp/a.bin", "--port", "/dev/pts/7", "c=3", "V=0", "--address=a",
+                          "--serial=0000abcd", "--serial-inc", "--yes", "P=/tmp/b.bin"});
     ASSERT_TRUE(r.ok()) << r.error;
     const auto& o = r.options;
     EXPECT_EQ(o.imagePath, "/tmp/b.bin"); // the later P= wins
@@ -23,19 +23,19 @@ TEST(CliOptions, WindowArgumentsKeepTheirOrderAndOptionsOverride) {
 
 TEST(CliOptions, BadArgumentsAreRefused) {
     for (const auto& args : std::vector<std::vector<std::string>>{
-             {},                                 // no image
-             {"P="},                             // empty image name
-             {"P=a.bin", "--bogus"},             // unknown option
-             {"P=a.bin", "--address=123"},       // more than one byte
-             {"P=a.bin", "--address=g1"},        // not hex
-             {"P=a.bin", "--serial=1234567"},    // seven digits
-             {"P=a.bin", "--serial=1234567Z"},   // not hex
-             {"P=a.bin", "C=0"},                 // port number 0
-             {"P=a.bin", "C=x"},                 // not a number
-             {"P=a.bin", "V=2"},                 // neither 0 nor 1
-             {"P=a.bin", "--port"},              // missing value
-             {"P=a.bin", "--port="},             // empty value
-             {"image.bin"},                      // a bare file name is not P=
+             {},                               // no image
+             {"P="},                           // empty image name
+             {"P=a.bin", "--bogus"},           // unknown option
+             {"P=a.bin", "--address=123"},     // more than one byte
+             {"P=a.bin", "--address=g1"},      // not hex
+             {"P=a.bin", "--serial=1234567"},  // seven digits
+             {"P=a.bin", "--serial=1234567Z"}, // not hex
+             {"P=a.bin", "C=0"},               // port number 0
+             {"P=a.bin", "C=x"},               // not a number
+             {"P=a.bin", "V=2"},               // neither 0 nor 1
+             {"P=a.bin", "--port"},            // missing value
+             {"P=a.bin", "--port="},           // empty value
+             {"image.bin"},                    // a bare file name is not P=
          }) {
         EXPECT_FALSE(ParseCommandLine(args).ok()) << (args.empty() ? "" : args.back());
     }

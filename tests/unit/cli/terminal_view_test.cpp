@@ -23,7 +23,8 @@ public:
         std::fflush(file_);
         std::rewind(file_);
         std::string s;
-        for (int c; (c = std::fgetc(file_)) != EOF;) s.push_back(static_cast<char>(c));
+        for (int c; (c = std::fgetc(file_)) != EOF;)
+            s.push_back(static_cast<char>(c));
         return s;
     }
 
@@ -52,8 +53,10 @@ struct ViewRig {
 TEST(CliTerminal, PolishLogLinesBecomeUtf8AndTraceLinesNeedTrace) {
     ViewRig rig;
     TerminalView view = rig.Make();
-    view.AppendLogLine("--B\xB3" "ad rozpoznania dev");
-    view.AppendLogLine("Prze\xB3\xB9" "czenie");
+    view.AppendLogLine("--B\xB3"
+                       "ad rozpoznania dev");
+    view.AppendLogLine("Prze\xB3\xB9"
+                       "czenie");
     view.AppendLogLine("TX: 45 0D ");
     view.AppendLogLine("RX:45 0D ");
     EXPECT_EQ(rig.out.Text(), "--Bład rozpoznania dev\nPrzełączenie\n");
@@ -100,10 +103,12 @@ TEST(CliTerminal, PlainProgressAtMostOneLinePerTenth) {
     TerminalView view = rig.Make();
     view.SetPBarMax(100);
     view.SetVisible(Control::PBar, true);
-    for (int i = 0; i < 100; ++i) view.SetPBarPosition(i);
+    for (int i = 0; i < 100; ++i)
+        view.SetPBarPosition(i);
     const std::string err = rig.err.Text();
     int lines = 0;
-    for (char c : err) lines += c == '\n';
+    for (char c : err)
+        lines += c == '\n';
     EXPECT_EQ(lines, 10);
     EXPECT_NE(err.find("Progress: 90 %"), std::string::npos);
 }

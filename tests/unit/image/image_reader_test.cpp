@@ -15,7 +15,7 @@ using namespace tarnik::testing;
 namespace {
 
 class RecordingLog : public LogSink {
-  public:
+public:
     void LogLine(const Text& line) override { lines.push_back(line); }
     std::vector<Text> lines;
 };
@@ -34,7 +34,7 @@ std::uint8_t Sum(const Text& bytes, std::size_t first, std::size_t last) {
 }
 
 class ImageReader : public ::testing::Test {
-  protected:
+protected:
     std::string Write(int type, const std::vector<TestRecord>& records) {
         return WriteTestImage(dir / "image.bin", type, records);
     }

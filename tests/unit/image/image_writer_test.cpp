@@ -24,7 +24,7 @@ Text Bytes(std::initializer_list<int> values) {
 }
 
 class NullLog : public LogSink {
-  public:
+public:
     void LogLine(const Text&) override {}
 };
 

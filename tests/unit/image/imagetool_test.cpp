@@ -14,7 +14,7 @@ using namespace tarnik::testing;
 namespace {
 
 class NullLog : public LogSink {
-  public:
+public:
     void LogLine(const Text&) override {}
 };
 

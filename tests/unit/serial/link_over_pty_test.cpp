@@ -26,13 +26,13 @@ struct UnitLine {
 };
 
 class RecordingLog final : public LogSink {
-  public:
+public:
     void LogLine(const Text& line) override { lines.push_back(line); }
     std::vector<Text> lines;
 };
 
 class SerialLinkTest : public ::testing::TestWithParam<UnitLine> {
-  protected:
+protected:
     SerialLinkTest() : comm(pump), link(comm, pump, clock, log) {
         link.FormCreate();
         comm.SetDeviceName(pty.SlavePath());

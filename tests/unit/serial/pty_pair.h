@@ -7,7 +7,7 @@
 namespace tarnik::testing {
 
 class PtyPair {
-  public:
+public:
     PtyPair();
     ~PtyPair();
     PtyPair(const PtyPair&) = delete;
@@ -23,7 +23,7 @@ class PtyPair {
     // The other end goes away (an unplugged adapter).
     void CloseMaster();
 
-  private:
+private:
     int master_ = -1;
     std::string slavePath_;
 };

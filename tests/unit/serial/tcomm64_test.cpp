@@ -62,7 +62,7 @@ double ProcessCpuSeconds() {
 }
 
 class SerialPortTest : public ::testing::Test {
-  protected:
+protected:
     SerialPortTest() : comm(pump) { comm.SetDeviceName(pty.SlavePath()); }
 
     // Collects every arrival the way the link buffer does: read what the driver holds.
@@ -357,7 +357,7 @@ TEST_F(SerialPortTest, UnreadInputNeitherSpinsNorBlocksLaterArrivals) {
 
 // A backend without a device: records what the component asks of it.
 class RecordingBackend final : public SerialBackend {
-  public:
+public:
     bool Open(const std::string&, int, int, OpenFailure&) override { return open_ = true; }
     void Close() override { open_ = false; }
     bool IsOpen() const override { return open_; }
@@ -376,9 +376,9 @@ class RecordingBackend final : public SerialBackend {
 
     std::vector<LineField> applied;
 
-  private:
+private:
     class IdleWaiter final : public EventWaiter {
-      public:
+    public:
         Result Wait(std::uint32_t&) override {
             std::unique_lock lock(mutex_);
             cv_.wait_for(lock, std::chrono::milliseconds(kEventWaitMs), [&] { return stop_; });
@@ -390,7 +390,7 @@ class RecordingBackend final : public SerialBackend {
             cv_.notify_all();
         }
 
-      private:
+    private:
         std::mutex mutex_;
         std::condition_variable cv_;
         bool stop_ = false;
@@ -400,7 +400,7 @@ class RecordingBackend final : public SerialBackend {
 };
 
 class SerialDispatchTest : public ::testing::Test {
-  protected:
+protected:
     SerialDispatchTest() {
         auto owned = std::make_unique<RecordingBackend>();
         backend = owned.get();

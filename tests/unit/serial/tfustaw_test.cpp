@@ -15,7 +15,7 @@ namespace {
 using Journal = std::vector<std::string>;
 
 class FakePort final : public CommPort {
-  public:
+public:
     explicit FakePort(Journal& journal) : journal_(journal) {}
     bool Open() override { return true; }
     void Close() override {}
@@ -39,22 +39,22 @@ class FakePort final : public CommPort {
     std::string written;
     bool failWrites = false;
 
-  private:
+private:
     Journal& journal_;
 };
 
 class JournalPump final : public MessagePump {
-  public:
+public:
     explicit JournalPump(Journal& journal) : journal_(journal) {}
     void processMessages() override { journal_.push_back("pump"); }
     void callSync(std::function<void()> fn) override { fn(); }
 
-  private:
+private:
     Journal& journal_;
 };
 
 class JournalLog final : public LogSink {
-  public:
+public:
     explicit JournalLog(Journal& journal) : journal_(journal) {}
     void LogLine(const Text& line) override {
         journal_.push_back("log");
@@ -62,18 +62,18 @@ class JournalLog final : public LogSink {
     }
     std::vector<Text> lines;
 
-  private:
+private:
     Journal& journal_;
 };
 
 class FixedClock final : public Clock {
-  public:
+public:
     std::uint32_t TickMs() override { return 4242; }
     void SleepMs(std::uint32_t) override {}
 };
 
 class LinkBufferTest : public ::testing::Test {
-  protected:
+protected:
     LinkBufferTest() : port(journal), pump(journal), log(journal), link(port, pump, clock, log) {
         link.FormCreate();
     }

@@ -16,7 +16,7 @@
 namespace tarnik::testing {
 
 class MemorySettings final : public SettingsStore {
-  public:
+public:
     Text ReadSetting(const Text& name) override {
         const auto it = values.find(name);
         return it == values.end() ? Text() : it->second;
@@ -31,7 +31,7 @@ class MemorySettings final : public SettingsStore {
 };
 
 class RecordingView final : public MainView {
-  public:
+public:
     void SetText(Control c, const Text& text) override { texts[c] = text; }
     void SetVisible(Control c, bool v) override { visible[c] = v; }
     void SetEnabled(Control c, bool e) override { enabled[c] = e; }
@@ -95,7 +95,7 @@ class RecordingView final : public MainView {
 
 // A programmer that runs a test's script instead of talking to a unit.
 class ScriptedProgrammer final : public Programmer {
-  public:
+public:
     ScriptedProgrammer(std::function<void()> run, bool& stopped)
         : run_(std::move(run)), stopped_(stopped) {}
     void Run() override {
@@ -103,7 +103,7 @@ class ScriptedProgrammer final : public Programmer {
     }
     void Stop() override { stopped_ = true; }
 
-  private:
+private:
     std::function<void()> run_;
     bool& stopped_;
 };

@@ -9,7 +9,7 @@ namespace tarnik::testing {
 namespace {
 
 class NoLog final : public LogSink {
-  public:
+public:
     void LogLine(const Text&) override {}
 };
 

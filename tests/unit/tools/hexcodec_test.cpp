@@ -8,7 +8,8 @@ namespace {
 
 Text Bytes(std::initializer_list<int> values) {
     Text t;
-    for (int v : values) t.push_back(static_cast<char>(v));
+    for (int v : values)
+        t.push_back(static_cast<char>(v));
     return t;
 }
 

@@ -10,13 +10,15 @@ namespace {
 
 Text Bytes(std::initializer_list<int> values) {
     Text t;
-    for (int v : values) t.push_back(static_cast<char>(v));
+    for (int v : values)
+        t.push_back(static_cast<char>(v));
     return t;
 }
 
 Text RandomText(std::mt19937& rng, std::size_t n) {
     Text t;
-    for (std::size_t i = 0; i < n; ++i) t.push_back(static_cast<char>(rng() & 0xFF));
+    for (std::size_t i = 0; i < n; ++i)
+        t.push_back(static_cast<char>(rng() & 0xFF));
     return t;
 }
 

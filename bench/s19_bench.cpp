@@ -10,6 +10,7 @@
 #include "serial/plain_message_pump.h"
 #include "serial/tcomm64.h"
 #include "serial/tfustaw.h"
+#include "sim/quiet_view.h"
 #include "tools/clock.h"
 
 #include <sys/resource.h>
@@ -46,9 +47,12 @@ struct StepTally {
 };
 
 // Counts the traced bytes per step; everything else of the window is a no-op.
-class TallyView final : public ProcessView {
+class TallyView final : public sim::QuietProcessView {
 public:
-    TallyView(MessagePump& pump, Clock& clock) : pump_(pump), clock_(clock) {}
+    TallyView(MessagePump& pump, Clock& clock) : QuietProcessView(pump), clock_(clock) {
+        unitType = kUnitType;
+        bootAddress = 1;
+    }
 
     void LogLine(const Text& line) override {
         if (steps_.empty()) return;
@@ -60,19 +64,6 @@ public:
         if (!steps_.empty()) steps_.back().endMs = now;
         steps_.push_back({caption, now, now, 0, 0});
     }
-    void SetInfoTxColour(StatusColour) override {}
-    void SetPBarPosition(int) override {}
-    void SetPBarVisible(bool) override {}
-    void SetLabGrot(const Text&) override {}
-    int SpinnerCounter() const override { return 0; }
-    void SetSpinnerCounter(int) override {}
-    void SetApplicationTitle(const Text&) override {}
-    bool BoxVerChecked() const override { return true; }
-    Text EdNrSerialText() const override { return {}; }
-    int UnitType() const override { return kUnitType; }
-    std::uint32_t BootAddress() const override { return 1; }
-    bool AskYesNo(const Text&, bool) override { return false; }
-    void ProcessMessages() override { pump_.processMessages(); }
 
     void Close() {
         if (!steps_.empty()) steps_.back().endMs = clock_.TickMs();
@@ -85,7 +76,6 @@ public:
     Text LastStatus() const { return steps_.empty() ? Text{} : steps_.back().status; }
 
 private:
-    MessagePump& pump_;
     Clock& clock_;
     std::vector<StepTally> steps_;
 };

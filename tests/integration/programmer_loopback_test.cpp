@@ -4,40 +4,26 @@
 #include "programmers/s19_programmer.h"
 #include "serial/tfustaw.h"
 #include "sim/loopback.h"
+#include "sim/quiet_view.h"
 
 #include <gtest/gtest.h>
 
 namespace tarnik::sim::testing {
 namespace {
 
-class QuietView final : public ProcessView {
+class QuietView final : public QuietProcessView {
 public:
-    QuietView(MessagePump& pump, int unitType, bool verify)
-        : pump_(pump), unitType_(unitType), verify_(verify) {}
+    QuietView(MessagePump& pump, int type, bool verify) : QuietProcessView(pump) {
+        unitType = type;
+        boxVer = verify;
+        edNrSerial = "12345678";
+        answerYes = true;
+    }
     void LogLine(const Text& line) override { log.push_back(line); }
     void SetInfoTx(const Text& caption) override { status = caption; }
-    void SetInfoTxColour(StatusColour) override {}
-    void SetPBarPosition(int) override {}
-    void SetPBarVisible(bool) override {}
-    void SetLabGrot(const Text&) override {}
-    int SpinnerCounter() const override { return 0; }
-    void SetSpinnerCounter(int) override {}
-    void SetApplicationTitle(const Text&) override {}
-    bool BoxVerChecked() const override { return verify_; }
-    Text EdNrSerialText() const override { return serial; }
-    int UnitType() const override { return unitType_; }
-    std::uint32_t BootAddress() const override { return 0; }
-    bool AskYesNo(const Text&, bool) override { return true; }
-    void ProcessMessages() override { pump_.processMessages(); }
 
     std::vector<Text> log;
     Text status;
-    Text serial = "12345678";
-
-private:
-    MessagePump& pump_;
-    int unitType_;
-    bool verify_;
 };
 
 struct ProcessOutcome {

@@ -6,6 +6,7 @@
 #include "programmers/s19_programmer.h"
 #include "serial/tfustaw.h"
 #include "sim/loopback.h"
+#include "sim/quiet_view.h"
 #include "sim/unit_peer.h"
 #include "tools/hexcodec.h"
 #include "tools/scrambler.h"
@@ -24,15 +25,18 @@ namespace tarnik::test {
 
 // ---- the window ------------------------------------------------------------------------
 
-class RecordingView final : public ProcessView {
+class RecordingView final : public sim::QuietProcessView {
 public:
-    RecordingView(MessagePump& pump, Clock& clock) : pump_(pump), clock_(clock) {}
+    RecordingView(MessagePump& pump, Clock& clock) : QuietProcessView(pump), clock_(clock) {
+        boxVer = false;
+        unitType = 1;
+    }
 
     // The window's log line processes pending messages after appending, so a STOP can
     // arrive inside it; pumpInLogLine plays that.
     void LogLine(const Text& line) override {
         log.push_back(line);
-        if (pumpInLogLine) pump_.processMessages();
+        if (pumpInLogLine) pump().processMessages();
     }
     void SetInfoTx(const Text& caption) override {
         infoTx.push_back(caption);
@@ -41,18 +45,9 @@ public:
     void SetInfoTxColour(StatusColour c) override { colour = c; }
     void SetPBarPosition(int position) override { pbar.push_back(position); }
     void SetPBarVisible(bool visible) override { pbarVisible = visible; }
-    void SetLabGrot(const Text&) override {}
-    int SpinnerCounter() const override { return 0; }
-    void SetSpinnerCounter(int) override {}
     void SetApplicationTitle(const Text& title) override {
         if (titles.empty() || titles.back() != title) titles.push_back(title);
     }
-    bool BoxVerChecked() const override { return boxVer; }
-    Text EdNrSerialText() const override { return edNrSerial; }
-    int UnitType() const override { return unitType; }
-    std::uint32_t BootAddress() const override { return 0; }
-    bool AskYesNo(const Text&, bool) override { return false; }
-    void ProcessMessages() override { pump_.processMessages(); }
 
     // Log lines of step changes, without the "-------" prefix.
     std::vector<Text> StepLines() const {
@@ -82,13 +77,9 @@ public:
     std::vector<int> pbar;
     bool pbarVisible = false;
     std::vector<Text> titles;
-    bool boxVer = false;
-    Text edNrSerial;
-    int unitType = 1;
     bool pumpInLogLine = false;
 
 private:
-    MessagePump& pump_;
     Clock& clock_;
 };
 

@@ -12,16 +12,16 @@ namespace tarnik {
 
 namespace {
 
-constexpr std::uint8_t kIdentify = 0x01;
-constexpr std::uint8_t kConnect = 0x02;
-constexpr std::uint8_t kStartApplication = 0x03;
+constexpr std::uint8_t kIdentifyCommand = 0x01;
+constexpr std::uint8_t kConnectCommand = 0x02;
+constexpr std::uint8_t kStartApplicationCommand = 0x03;
 constexpr std::uint8_t kEraseCommand = 0x21;
-constexpr std::uint8_t kStartProgramming = 0x30;
-constexpr std::uint8_t kProgramRecord = 0x31;
-constexpr std::uint8_t kEndProgramming = 0x32;
-constexpr std::uint8_t kStartVerification = 0x40;
-constexpr std::uint8_t kVerifyRecord = 0x41;
-constexpr std::uint8_t kEndVerification = 0x42;
+constexpr std::uint8_t kStartProgrammingCommand = 0x30;
+constexpr std::uint8_t kProgramRecordCommand = 0x31;
+constexpr std::uint8_t kEndProgrammingCommand = 0x32;
+constexpr std::uint8_t kStartVerificationCommand = 0x40;
+constexpr std::uint8_t kVerifyRecordCommand = 0x41;
+constexpr std::uint8_t kEndVerificationCommand = 0x42;
 
 constexpr std::uint32_t kPollSleepMs = 10;
 constexpr std::uint32_t kDispatchIntervalMs = 100;
@@ -188,16 +188,16 @@ void TVAUDIO_WR::Dispatch() {
         SetStep(kIdentification);
         break;
     case kIdentification:
-        CommandStep(kIdentify, {}, kCommandTimeoutMs, kConnection);
+        CommandStep(kIdentifyCommand, {}, kCommandTimeoutMs, kConnection);
         break;
     case kConnection:
-        CommandStep(kConnect, {}, kCommandTimeoutMs, kBooting);
+        CommandStep(kConnectCommand, {}, kCommandTimeoutMs, kBooting);
         break;
     case kBooting:
         SetStep(kIdentifyInBootloader);
         break;
     case kIdentifyInBootloader:
-        CommandStep(kIdentify, {}, kCommandTimeoutMs, kErase);
+        CommandStep(kIdentifyCommand, {}, kCommandTimeoutMs, kErase);
         break;
     case kEraseError:
         break;
@@ -209,30 +209,30 @@ void TVAUDIO_WR::Dispatch() {
         SetStep(kStartProgramming);
         break;
     case kStartProgramming:
-        CommandStep(kStartProgramming, {}, kCommandTimeoutMs, kProgramming);
+        CommandStep(kStartProgrammingCommand, {}, kCommandTimeoutMs, kProgramming);
         recordIndex_ = 0;
         break;
     case kProgramming:
-        RecordStep(kProgramRecord, kEndOfProgramming);
+        RecordStep(kProgramRecordCommand, kEndOfProgramming);
         break;
     case kEndOfProgramming:
         SetStep(kEndingProgramming);
         break;
     case kEndingProgramming:
-        CommandStep(kEndProgramming, {}, kCommandTimeoutMs, kStartVerification);
+        CommandStep(kEndProgrammingCommand, {}, kCommandTimeoutMs, kStartVerification);
         break;
     case kStartVerification:
-        CommandStep(kStartVerification, {}, kCommandTimeoutMs, kVerification);
+        CommandStep(kStartVerificationCommand, {}, kCommandTimeoutMs, kVerification);
         recordIndex_ = 0;
         break;
     case kVerification:
-        RecordStep(kVerifyRecord, kEndVerification);
+        RecordStep(kVerifyRecordCommand, kEndVerification);
         break;
     case kEndVerification:
-        CommandStep(kEndVerification, {}, kCommandTimeoutMs, kStartApplication);
+        CommandStep(kEndVerificationCommand, {}, kCommandTimeoutMs, kStartApplication);
         break;
     case kStartApplication:
-        CommandStep(kStartApplication, {}, kCommandTimeoutMs, kEndingProcess);
+        CommandStep(kStartApplicationCommand, {}, kCommandTimeoutMs, kEndingProcess);
         break;
     default: // 0, 13, 17, 19, 20 and anything above: the process is over
         finished_ = true;

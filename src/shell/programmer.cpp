@@ -1,5 +1,6 @@
 #include "shell/programmer.h"
 
+#include "programmers/audio_programmer.h"
 #include "programmers/s19_programmer.h"
 
 namespace tarnik {
@@ -16,6 +17,17 @@ public:
 private:
     TS19_WR programmer_;
     int unitType_;
+};
+
+class AudioProgrammer final : public Programmer {
+public:
+    AudioProgrammer(ProcessContext& context, std::uint32_t unitAddress)
+        : programmer_(context, unitAddress) {}
+    void Run() override { programmer_.StartProcess(); }
+    void Stop() override { programmer_.StopProcess(); }
+
+private:
+    TVAUDIO_WR programmer_;
 };
 
 // Stands in for a unit family whose programmer this build does not carry: it says so in the
@@ -44,7 +56,7 @@ std::unique_ptr<Programmer> MakeProgrammer(ProcessContext& context, const UnitTy
     case ProgrammerFamily::NetworkModule:
         return std::make_unique<MissingProgrammer>(context.view, "network modules");
     case ProgrammerFamily::Audio:
-        return std::make_unique<MissingProgrammer>(context.view, "audio verification unit");
+        return std::make_unique<AudioProgrammer>(context, unitAddress);
     }
     return nullptr;
 }

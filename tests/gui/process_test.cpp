@@ -40,6 +40,29 @@ TEST(GuiProcess, ExpanderProgrammedThroughTheWindow) {
     EXPECT_EQ(sim.Wait(10000), 0);
 }
 
+TEST(GuiProcess, AudioUnitProgrammedAndVerifiedThroughTheWindow) {
+    GuiRig rig({}, true);
+    const std::string image = rig.WriteImage("audio.bin", 5, 4);
+    ChildProcess sim(SimProgram(), {"--type", "5", "--image", image});
+    const std::string pty = StartEmulator(sim);
+    ASSERT_FALSE(pty.empty());
+    rig.settings->WriteSetting("port", pty);
+    rig.settings->WriteSetting("fl", image);
+    rig.Start();
+    ASSERT_TRUE(rig.form->ProgBut->isEnabled());
+
+    rig.form->ProgBut->click();
+
+    EXPECT_EQ(rig.form->InfoTx->text(), "Process status: Ending process");
+    const QString log = rig.form->Memo1->toPlainText();
+    for (const char* line : {"-------Erasing Block No 1 memory...", "-------Programming ...",
+                             "-------Verification", "-------Starting application program"})
+        EXPECT_TRUE(log.contains(line)) << line;
+    EXPECT_EQ(rig.logic->ExitStatus(), 18);
+    EXPECT_TRUE(rig.form->ProgBut->isEnabled());
+    EXPECT_EQ(sim.Wait(10000), 0);
+}
+
 // The desktop program started with an image on its command line runs the process by itself
 // and ends with the exit status (its low byte on this system).
 struct Unattended {

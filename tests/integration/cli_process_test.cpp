@@ -64,6 +64,29 @@ TEST(CliProcess, InsertsTheSerialNumberAndTellsTheNextOne) {
     EXPECT_EQ(sim.Wait(), 0);
 }
 
+TEST(CliProcess, AudioUnitIsProgrammedAndVerifiedOrEndsWithItsStatus) {
+    CliRun run;
+    const std::string image = run.Image(5, 4);
+    {
+        SimProcess sim({"--type", "5", "--image", image, "--wire"}, TARNIK_SIM_PATH);
+        ASSERT_FALSE(sim.Pty().empty());
+        const ProgramResult r = run.Cli({"--port=" + sim.Pty(), "P=" + image});
+        EXPECT_EQ(r.exitCode, 18) << r.out << r.err;
+        EXPECT_EQ(LastLine(r.out), "Exit status: 18");
+        for (const char* line :
+             {"-------Programming ...", "-------Verification", "Process status: Ending process"})
+            EXPECT_NE(r.out.find(line), std::string::npos) << line;
+        EXPECT_EQ(sim.Wait(), 0);
+    }
+    // The unit answers the verification of record 2 with an error status.
+    SimProcess sim({"--type", "5", "--image", image, "--verify-mismatch", "2"}, TARNIK_SIM_PATH);
+    ASSERT_FALSE(sim.Pty().empty());
+    const ProgramResult r = run.Cli({"--port=" + sim.Pty(), "P=" + image});
+    EXPECT_EQ(LastLine(r.out), "Exit status: 5391");
+    EXPECT_EQ(r.exitCode, 5391 & 0xFF);
+    EXPECT_NE(r.out.find("Process status: An error occurred. Verification"), std::string::npos);
+}
+
 TEST(CliProcess, SilentUnitEndsWithTheErrorStatus) {
     CliRun run;
     const std::string image = run.Image(7, 1);

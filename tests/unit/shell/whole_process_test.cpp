@@ -102,5 +102,22 @@ TEST(ShellWholeProcess, SilentUnitEndsInTheErrorStepWithoutSteppingTheSerial) {
     EXPECT_EQ(logic.EdNrSerialText(), "12345678");
 }
 
+TEST(ShellWholeProcess, StopReachesTheAudioProgrammer) {
+    UnitRig rig(5, 4, 0x00);
+    MainWindowLogic& logic = rig.Start();
+    bool pressed = false;
+    rig.pump.AddHook([&] {
+        if (pressed || rig.view.Get(Control::InfoTx) != "Process status: Programming ...") return;
+        pressed = true;
+        rig.view.answers = {true};
+        logic.StopButClick(true);
+    });
+    logic.ProgButClick();
+    ASSERT_TRUE(pressed);
+    EXPECT_EQ(rig.view.Get(Control::InfoTx), "Process status: Interrupting process");
+    EXPECT_EQ(logic.ExitStatus(), 10);
+    EXPECT_EQ(logic.State(), kReady);
+}
+
 } // namespace
 } // namespace tarnik::testing

@@ -1,0 +1,41 @@
+#include "programmers/process_steps.h"
+
+namespace tarnik {
+
+namespace {
+
+const Text kStatusPrefix = "Process status: ";
+const Text kErrorPrefix = "An error occurred. ";
+const Text kStepLinePrefix = "-------";
+
+} // namespace
+
+const Text& ProcessSteps::Name(int step) const {
+    static const Text kNoName;
+    if (step < 0 || static_cast<std::size_t>(step) >= names_.size()) return kNoName;
+    return names_[static_cast<std::size_t>(step)];
+}
+
+void ProcessSteps::Change(int step, const std::function<void()>& resetStepState) {
+    if (Interrupted()) return;
+    const std::uint32_t change = ++changes_;
+    context_.exitStatus = current_;
+    Text prefix;
+    if (step == errorStep_) {
+        prefix = kErrorPrefix;
+        context_.exitStatus += kErrorExitOffset;
+        context_.view.SetInfoTxColour(StatusColour::Red);
+    } else {
+        current_ = static_cast<std::uint8_t>(step);
+    }
+    resetStepState();
+    // On the error step the name is the one of the step that failed.
+    const Text text = prefix + Name(current_);
+    current_ = static_cast<std::uint8_t>(step);
+    context_.view.LogLine(kStepLinePrefix + text);
+    // A STOP handled inside the log line has put up its own status; do not cover it.
+    if (changes_ != change) return;
+    context_.view.SetInfoTx(kStatusPrefix + text);
+}
+
+} // namespace tarnik

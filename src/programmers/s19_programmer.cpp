@@ -9,9 +9,6 @@ namespace tarnik {
 
 namespace {
 
-const Text kStatusPrefix = "Process status: ";
-const Text kErrorPrefix = "An error occurred. ";
-const Text kStepLinePrefix = "-------";
 // "Bład" with ł as its Windows-1250 byte.
 const Text kRecognitionError = "--B\xB3"
                                "ad rozpoznania dev";
@@ -96,19 +93,18 @@ Text SerialFromReply(const FrameBuffer& reply) {
 } // namespace
 
 TS19_WR::TS19_WR(ProcessContext& context, std::uint32_t unitAddress)
-    : context_(context), unitAddress_(unitAddress), plain_(PlainMarkerForUnitType(0)) {}
+    : context_(context), unitAddress_(unitAddress), steps_(context, kStepNames),
+      plain_(PlainMarkerForUnitType(0)) {}
 
 const Text& TS19_WR::StepName(int step) {
-    static const Text kNoName;
-    if (step < 0 || step >= static_cast<int>(kStepNames.size())) return kNoName;
-    return kStepNames[static_cast<std::size_t>(step)];
+    return StepNameIn(kStepNames, step);
 }
 
 // ---- process control -------------------------------------------------------------------
 
 void TS19_WR::StartProcess(int unitType) {
     plain_ = PlainMarkerForUnitType(unitType);
-    if (currentStep_ != kNone) return;
+    if (steps_.Current() != kNone) return;
     finished_ = false;
     SetStep(kSleep);
     RunProcess(unitType);
@@ -151,7 +147,7 @@ void TS19_WR::PollLoop(std::uint32_t sleepMs) {
 }
 
 void TS19_WR::Dispatch() {
-    switch (currentStep_) {
+    switch (steps_.Current()) {
     case kSleep:
         SetStep(kIdentification);
         break;
@@ -214,30 +210,10 @@ void TS19_WR::Dispatch() {
 }
 
 void TS19_WR::SetStep(int step) {
-    // STOP reaches the process through message processing (a log line, a send), so a handler
-    // or step change that was under way may still ask for a step afterwards, and a second
-    // STOP may come. The interruption is final: such requests are dropped, and the process
-    // reports as if STOP had come right after the step change it interrupted.
-    if (currentStep_ == kInterrupting) return;
-    const std::uint32_t change = ++stepChanges_;
-    context_.exitStatus = currentStep_;
-    Text prefix;
-    if (step == kError) {
-        prefix = kErrorPrefix;
-        context_.exitStatus += kErrorExitOffset;
-        context_.view.SetInfoTxColour(StatusColour::Red);
-    } else {
-        currentStep_ = static_cast<std::uint8_t>(step);
-    }
-    recordIndex_ = 0;
-    ResetStepState();
-    // On the error step the name is the one of the step that failed.
-    const Text text = prefix + StepName(currentStep_);
-    currentStep_ = static_cast<std::uint8_t>(step);
-    context_.view.LogLine(kStepLinePrefix + text);
-    // A STOP handled inside the log line has put up its own status; do not cover it.
-    if (stepChanges_ != change) return;
-    context_.view.SetInfoTx(kStatusPrefix + text);
+    steps_.Change(step, [this] {
+        recordIndex_ = 0;
+        ResetStepState();
+    });
 }
 
 void TS19_WR::ResetStepState() {
@@ -394,7 +370,7 @@ void TS19_WR::Programming() {
     lastSend_ = Now();
     // A STOP in the expected-answer log line has reset the record index: keep the progress
     // shown where the process got to.
-    if (currentStep_ == kProgramming) ShowProgress();
+    if (steps_.Current() == kProgramming) ShowProgress();
     // Sent here rather than by the loop, so the loop's poll wait stays as it was.
     context_.link.SendText(frame);
     context_.view.ProcessMessages();
@@ -416,7 +392,7 @@ void TS19_WR::Verification() {
     }
     stepOutput_ = RecordFrame(record->verificationText, answer_payload::kRecordVerified);
     lastSend_ = Now();
-    if (currentStep_ == kVerification) ShowProgress();
+    if (steps_.Current() == kVerification) ShowProgress();
 }
 
 // ---- helpers ---------------------------------------------------------------------------

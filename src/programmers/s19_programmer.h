@@ -6,6 +6,7 @@
 // number lookup beside a running process) never share it.
 #include "programmers/bootloader_frames.h"
 #include "programmers/process_view.h"
+#include "programmers/step_changes.h"
 #include "tools/text.h"
 
 #include <cstdint>
@@ -40,7 +41,7 @@ public:
         kError = 21,
         kInterrupting = 22,
     };
-    static constexpr int kErrorExitOffset = kError * 256;
+    static constexpr int kErrorExitOffset = StepChanges::kErrorExitOffset;
 
     TS19_WR(ProcessContext& context, std::uint32_t unitAddress);
     TS19_WR(const TS19_WR&) = delete;
@@ -64,7 +65,7 @@ public:
     // file, empty when there is none; logs one line per record.
     Text ReadSerialFromImage(std::uint16_t wantedAddress, const std::string& fileName);
 
-    int CurrentStep() const { return currentStep_; }
+    int CurrentStep() const { return steps_.Current(); }
     const Text& UnitSerial() const { return unitSerial_; }
     bool Identified() const { return identified_; }
     static const Text& StepName(int step);
@@ -97,8 +98,7 @@ private:
     ProcessContext& context_;
     std::uint32_t unitAddress_;
     int unitType_ = 0;
-    std::uint8_t currentStep_ = kNone;
-    std::uint32_t stepChanges_ = 0; // tells SetStep whether another change ran inside it
+    StepChanges steps_;
     PlainMarker plain_;
 
     FrameState frame_;

@@ -1,0 +1,45 @@
+#include "programmers/step_changes.h"
+
+namespace tarnik {
+
+namespace {
+
+const Text kStatusPrefix = "Process status: ";
+const Text kErrorPrefix = "An error occurred. ";
+const Text kStepLinePrefix = "-------";
+
+} // namespace
+
+const Text& StepNameIn(std::span<const Text> names, int step) {
+    static const Text kNoName;
+    if (step < 0 || static_cast<std::size_t>(step) >= names.size()) return kNoName;
+    return names[static_cast<std::size_t>(step)];
+}
+
+void StepChanges::Change(int step, const std::function<void()>& resetStepState) {
+    // STOP reaches the process through message processing (a log line, a send), so a handler
+    // or step change that was under way may still ask for a step afterwards, and a second
+    // STOP may come. The interruption is final: such requests are dropped, and the process
+    // reports as if STOP had come right after the step change it interrupted.
+    if (Interrupted()) return;
+    const std::uint32_t change = ++changes_;
+    context_.exitStatus = current_;
+    Text prefix;
+    if (step == kErrorStep) {
+        prefix = kErrorPrefix;
+        context_.exitStatus += kErrorExitOffset;
+        context_.view.SetInfoTxColour(StatusColour::Red);
+    } else {
+        current_ = static_cast<std::uint8_t>(step);
+    }
+    resetStepState();
+    // On the error step the name is the one of the step that failed.
+    const Text text = prefix + Name(current_);
+    current_ = static_cast<std::uint8_t>(step);
+    context_.view.LogLine(kStepLinePrefix + text);
+    // A STOP handled inside the log line has put up its own status; do not cover it.
+    if (changes_ != change) return;
+    context_.view.SetInfoTx(kStatusPrefix + text);
+}
+
+} // namespace tarnik

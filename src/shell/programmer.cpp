@@ -1,6 +1,7 @@
 #include "shell/programmer.h"
 
 #include "programmers/s19_programmer.h"
+#include "programmers/tcp_programmer.h"
 
 namespace tarnik {
 
@@ -16,6 +17,19 @@ public:
 private:
     TS19_WR programmer_;
     int unitType_;
+};
+
+class TcpProgrammer final : public Programmer {
+public:
+    TcpProgrammer(ProcessContext& context, int modelCode, std::uint32_t unitAddress)
+        : programmer_(context) {
+        programmer_.Configure(unitAddress, static_cast<std::uint8_t>(modelCode));
+    }
+    void Run() override { programmer_.StartProcess(); }
+    void Stop() override { programmer_.StopProcess(); }
+
+private:
+    TTCP_WR programmer_;
 };
 
 // Stands in for a unit family whose programmer this build does not carry: it says so in the
@@ -42,7 +56,7 @@ std::unique_ptr<Programmer> MakeProgrammer(ProcessContext& context, const UnitTy
     case ProgrammerFamily::S19:
         return std::make_unique<S19Programmer>(context, unit.type, unitAddress);
     case ProgrammerFamily::NetworkModule:
-        return std::make_unique<MissingProgrammer>(context.view, "network modules");
+        return std::make_unique<TcpProgrammer>(context, unit.modelCode, unitAddress);
     case ProgrammerFamily::Audio:
         return std::make_unique<MissingProgrammer>(context.view, "audio verification unit");
     }

@@ -103,50 +103,25 @@ TEST(CliProcess, DamagedImageIsReportedAndNothingIsOpened) {
 // Network modules over the real serial path: the port is closed, set to the bootloader's
 // speed and reopened during the process, and the emulator checks every frame's line.
 TEST(CliNetworkModule, ProgramsTypes4And9And15WithTheirSpeedSwitches) {
-    struct Case {
-        int type;
-        const char* switchLine; // as printed (UTF-8)
-    };
-    for (const Case& c :
-         {Case{4, "Prze\u0142\u0105czenie COM z 19200 -->57600"},
-          Case{9, "Prze\u0142\u0105czenie COM z 4800 -->57600"}, Case{15, nullptr}}) {
+    for (const int type : {4, 9, 15}) {
         CliRun run;
-        const std::string image = run.Image(c.type);
-        const std::string report = (run.dir / "report.json").string();
-        // Type 15 has no address field; it uses the remembered address of type 9 (none: 00).
-        const std::string address = c.type == 15 ? "00" : "05";
-        SimProcess sim({"--type", std::to_string(c.type), "--address", address, "--image", image,
-                        "--report", report},
+        const std::string image = run.Image(type);
+        // Type 15 has no address of its own: it uses the remembered one of type 9 (none: 00).
+        const std::string address = type == 15 ? "00" : "05";
+        SimProcess sim({"--type", std::to_string(type), "--address", address, "--image", image},
                        TARNIK_SIM_PATH);
         ASSERT_FALSE(sim.Pty().empty());
         // The image's version 1.05 has four characters: type 4 asks before programming.
         std::vector<std::string> args{"--port=" + sim.Pty(), "--yes", "P=" + image};
-        if (c.type != 15) args.push_back("--address=" + address);
+        if (type != 15) args.push_back("--address=" + address);
         const ProgramResult r = run.Cli(args);
-        EXPECT_EQ(r.exitCode, 19) << c.type << r.out << r.err;
-        EXPECT_EQ(LastLine(r.out), "Exit status: 19") << c.type;
+        EXPECT_EQ(r.exitCode, 19) << type << r.out << r.err;
+        EXPECT_EQ(LastLine(r.out), "Exit status: 19") << type;
         EXPECT_NE(r.out.find("Process status: Ending process"), std::string::npos) << r.out;
-        if (c.switchLine) {
-            EXPECT_NE(r.out.find(c.switchLine), std::string::npos) << r.out;
-        }
-        EXPECT_EQ(r.err.find("Do you want programming ?") != std::string::npos, c.type == 4)
-            << r.err;
-        EXPECT_EQ(sim.Wait(std::chrono::seconds(20)), 0) << c.type;
-        const std::string json = ReadFile(report);
-        EXPECT_NE(json.find("\"verdict\": \"pass\""), std::string::npos) << json;
-        EXPECT_NE(json.find("\"baud\": 57600"), std::string::npos) << json;
+        EXPECT_EQ(r.out.find("Prze\u0142\u0105czenie COM z") != std::string::npos, type != 15);
+        EXPECT_EQ(r.err.find("Do you want programming ?") != std::string::npos, type == 4);
+        EXPECT_EQ(sim.Wait(std::chrono::seconds(20)), 0) << type; // the emulator's verdict
     }
-}
-
-TEST(CliNetworkModule, VersionQuestionWithoutTerminalIsAnsweredNo) {
-    CliRun run;
-    const std::string image = run.Image(4);
-    SimProcess sim({"--type", "4", "--image", image, "--idle-timeout-ms", "3000"}, TARNIK_SIM_PATH);
-    ASSERT_FALSE(sim.Pty().empty());
-    const ProgramResult r = run.Cli({"--port=" + sim.Pty(), "P=" + image});
-    EXPECT_EQ(LastLine(r.out), "Exit status: 6") << r.out << r.err;
-    EXPECT_NE(r.out.find("Process status: Interrupting process"), std::string::npos);
-    EXPECT_NE(r.err.find("[answered No: no terminal to ask]"), std::string::npos) << r.err;
 }
 
 // One unattended process per case over the real serial path; the emulator checks the traffic

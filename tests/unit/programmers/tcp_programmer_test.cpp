@@ -10,35 +10,15 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <sstream>
 
 namespace tarnik::test {
 namespace {
 
-int ModelCode(int type) {
-    return type == 4 ? 0 : type == 9 ? 2 : 4;
-}
-
-RecordList NetRecords(int count) {
-    RecordList records;
-    for (int i = 0; i < count; ++i) {
-        const auto address = static_cast<std::uint16_t>(0x4000 + i * 32);
-        const auto key = static_cast<std::uint16_t>(0xA001 + i * 0x0303);
-        TLDane record;
-        record.address = address;
-        record.key = key;
-        const Text plain = PlainNetRecord(address, Text(24, AsChar(static_cast<std::uint8_t>(i))));
-        record.length = static_cast<std::uint16_t>(plain.size());
-        ScrambleText(plain, 1, record.programmingText, key);
-        records.push_back(record);
-    }
-    return records;
-}
-
-sim::UnitOptions Unit(int type, std::uint8_t address = 0x07) {
+sim::UnitOptions Unit(int type, void (*change)(sim::UnitOptions&) = nullptr) {
     sim::UnitOptions options;
     options.unitType = type;
-    options.address = address;
+    options.address = 0x07;
+    if (change) change(options);
     return options;
 }
 
@@ -47,19 +27,26 @@ sim::LineSettings Line(int baud, TParity parity) {
 }
 
 struct TcpRig {
-    explicit TcpRig(sim::UnitOptions options, int recordCount = 5)
-        : records(NetRecords(recordCount)), port(clock, nullptr) {
+    explicit TcpRig(sim::UnitOptions options, int recordCount = 5) {
+        for (int i = 0; i < recordCount; ++i) {
+            TLDane r;
+            r.address = static_cast<std::uint16_t>(0x4000 + i * 32);
+            r.key = static_cast<std::uint16_t>(0xA001 + i * 0x0303);
+            const Text plain = PlainNetRecord(r.address, Text(24, AsChar(std::uint8_t(i))));
+            ScrambleText(plain, 1, r.programmingText, r.key);
+            records.push_back(r);
+        }
         options.image = records;
         unit = sim::CreateUnitModel(options);
         port.SetPeer(unit.get());
         pump.AddPort(&port);
         // The line the process control opens the port with for the unit type.
-        const int type = options.unitType;
-        port.SetBaudRate(type == 15 ? cbr57600 : cbr4800);
-        port.SetParity(type == 15 ? paNone : paEven);
+        const bool type15 = options.unitType == 15;
+        port.SetBaudRate(type15 ? cbr57600 : cbr4800);
+        port.SetParity(type15 ? paNone : paEven);
         port.SetStopbits(sb2_0);
         port.Open();
-        view.unitType = type;
+        view.unitType = options.unitType;
         view.bootAddress = options.address;
         header.version = "1.05";
         header.dateSeconds = 1700000000; // 2023-11-14
@@ -68,31 +55,24 @@ struct TcpRig {
         });
     }
 
-    TTCP_WR& Run(int modelCode = -1, std::uint32_t address = 0x100) {
+    // Runs with the model code of the unit type and the unit's address unless told otherwise.
+    void Run(int modelCode = -1, int address = -1) {
+        const int type = unit->Options().unitType;
         programmer.emplace(context);
-        const int code = modelCode >= 0 ? modelCode : ModelCode(unit->Options().unitType);
-        programmer->Configure(address == 0x100 ? unit->Options().address : address,
-                              static_cast<std::uint8_t>(code));
+        programmer->Configure(address >= 0 ? address : unit->Options().address, modelCode >= 0
+                                                                                    ? modelCode
+                                                                                : type == 4 ? 0
+                                                                                : type == 9 ? 2
+                                                                                            : 4);
         startedAt = clock.TickMs();
         programmer->StartProcess();
-        return *programmer;
-    }
-
-    // Calls fn once, at the first message processing that finds the process in the step.
-    void AtStep(int step, std::function<void()> fn) {
-        auto done = std::make_shared<bool>(false);
-        pump.AddHook([this, step, fn, done] {
-            if (*done || !programmer || programmer->CurrentStep() != step) return;
-            *done = true;
-            fn();
-        });
     }
 
     std::string Violations() const {
-        std::ostringstream text;
+        std::string text;
         for (const auto& v : unit->Report().violations)
-            text << v.timeMs << ": " << v.text << "\n";
-        return text.str();
+            text += v.text + "\n";
+        return text;
     }
     std::size_t Frames(const std::string& what) const {
         std::size_t n = 0;
@@ -104,7 +84,7 @@ struct TcpRig {
     sim::VirtualClock clock;
     RecordList records;
     std::unique_ptr<sim::UnitModel> unit;
-    sim::SimulatedPort port;
+    sim::SimulatedPort port{clock, nullptr};
     sim::LoopbackPump pump;
     RecordingView view{pump, clock};
     TFUstaw link{port, pump, clock, view};
@@ -116,222 +96,150 @@ struct TcpRig {
     std::uint32_t startedAt = 0;
 };
 
-const Text kSwitchTo19200 = "Prze\xB3\xB9"
-                            "czenie COM z 4800 --> 19200";
-const Text kSwitch4800To57600 = "Prze\xB3\xB9"
-                                "czenie COM z 4800 -->57600";
-const Text kSwitch19200To57600 = "Prze\xB3\xB9"
-                                 "czenie COM z 19200 -->57600";
-const std::vector<Text> kFromBooting = {"Booting",
-                                        "",
-                                        "Erasing memory ...",
-                                        "Memory erasure completed",
-                                        "Programming ...",
-                                        "End of programming",
-                                        "Ending programming",
-                                        "Ending process"};
-
-std::vector<Text> Join(std::vector<Text> head, const std::vector<Text>& tail) {
-    head.insert(head.end(), tail.begin(), tail.end());
-    return head;
-}
-
-// ---- whole processes ---------------------------------------------------------------------
+const Text kTitle100 = "Tarnik v2.01A_EN  100 %";
+const Text kNotNewer =
+    "This program is not newer version for this unit !\rDo you want programming ?";
 
 TEST(TcpProcess, EachModelCodeProgramsItsUnitWithTheSpeedSwitchesItExpects) {
+    const std::vector<Text> tail = {"Booting",
+                                    "",
+                                    "Erasing memory ...",
+                                    "Memory erasure completed",
+                                    "Programming ...",
+                                    "End of programming",
+                                    "Ending programming",
+                                    "Ending process"};
     struct Case {
         int type;
-        std::vector<Text> steps;
+        std::vector<Text> head;
         std::vector<sim::LineSettings> opens;
-        std::vector<Text> switchLines;
+        std::size_t dekDepBytes;
+        int records;
+        Text switchLine; // Windows-1250: 0xB3 is "l" with a stroke, 0xB9 "a" with an ogonek
     };
     const Case cases[] = {
         {4,
-         Join({"Sleep", "", "Unit identification", "Connection establishment"}, kFromBooting),
+         {"Sleep", "", "Unit identification", "Connection establishment"},
          {Line(4800, paEven), Line(19200, paNone), Line(57600, paNone)},
-         {kSwitchTo19200, kSwitch19200To57600}},
+         6,
+         7,
+         "Prze\xB3\xB9"
+         "czenie COM z 19200 -->57600"},
         {9,
-         Join({"", ""}, kFromBooting),
+         {"", ""},
          {Line(4800, paEven), Line(57600, paNone)},
-         {kSwitch4800To57600}},
-        {15, Join({"", ""}, kFromBooting), {Line(57600, paNone)}, {}},
+         7,
+         7,
+         "Prze\xB3\xB9"
+         "czenie COM z 4800 -->57600"},
+        {15, {"", ""}, {Line(57600, paNone)}, 7, 200, ""},
     };
     for (const Case& c : cases) {
-        TcpRig rig{Unit(c.type), 7};
+        TcpRig rig{Unit(c.type), c.records};
         rig.view.answerYes = true;
         rig.Run();
+        std::vector<Text> steps = c.head;
+        steps.insert(steps.end(), tail.begin(), tail.end());
+        EXPECT_EQ(rig.view.StepLines(), steps) << c.type;
         EXPECT_EQ(rig.exitStatus, 19) << c.type;
-        EXPECT_EQ(rig.view.StepLines(), c.steps) << c.type;
-        EXPECT_EQ(rig.view.LastInfoTx(), "Process status: Ending process") << c.type;
         EXPECT_EQ(rig.port.OpenedWith(), c.opens) << c.type;
-        for (const Text& line : c.switchLines)
-            EXPECT_EQ(rig.view.CountLog(line), 1u) << c.type;
+        EXPECT_EQ(rig.view.CountLog(c.switchLine), c.switchLine.empty() ? 0u : 1u) << c.type;
         EXPECT_TRUE(rig.unit->HostCorrect()) << c.type << "\n" << rig.Violations();
-        EXPECT_EQ(rig.unit->Report().records.size(), 7u) << c.type;
-        EXPECT_EQ(rig.view.titles.back(), "Tarnik v2.01A_EN  100 %") << c.type;
-        EXPECT_EQ(rig.view.pbar.back(), 6) << c.type;
-        EXPECT_FALSE(rig.programmer->Running());
-        // Only type 4 reports its version, and the image 1.05 is not newer than the unit's.
-        const std::vector<Text> questions =
-            c.type == 4 ? std::vector<Text>{"This program is not newer version for this unit "
-                                            "!\rDo you want programming ?"}
-                        : std::vector<Text>{};
-        EXPECT_EQ(rig.view.questions, questions) << c.type;
+        EXPECT_EQ(rig.unit->Report().records.size(), std::size_t(c.records)) << c.type;
+        // Never 100 % while a record is in flight, 100 % once the last one was acknowledged.
+        EXPECT_EQ(rig.view.titles.back(), kTitle100);
+        EXPECT_EQ(rig.view.titles[rig.view.titles.size() - 2],
+                  c.records == 200 ? "Tarnik v2.01A_EN  99 %" : "Tarnik v2.01A_EN  86 %");
+        // Only type 4 reports its version; the image's 1.05 is not newer than the unit's.
+        EXPECT_EQ(rig.view.questions,
+                  c.type == 4 ? std::vector<Text>{kNotNewer} : std::vector<Text>{});
         EXPECT_TRUE(rig.view.questions.empty() || rig.view.questionDefaultNo);
-        // The boot identification answer is 6 bytes for type 4, 7 for the others.
-        bool dekDep = false;
-        for (const Text& l : rig.view.log)
-            if (l.rfind("dek dep:", 0) == 0) {
-                dekDep = true;
-                EXPECT_EQ(l.size(), 8 + (c.type == 4 ? 6u : 7u) * 3) << c.type << " " << l;
-            }
-        EXPECT_TRUE(dekDep) << c.type;
+        const auto dekDep = std::find_if(rig.view.log.begin(), rig.view.log.end(),
+                                         [](const Text& l) { return l.rfind("dek dep:", 0) == 0; });
+        ASSERT_NE(dekDep, rig.view.log.end());
+        EXPECT_EQ(dekDep->size(), 8 + 3 * c.dekDepBytes) << *dekDep;
     }
 }
 
 TEST(TcpProcess, WithoutApplicationTheBootloaderIsAddressedDirectly) {
     for (const int type : {4, 9, 15}) {
-        sim::UnitOptions options = Unit(type);
-        options.faults.bootloaderActive = true;
-        TcpRig rig{options};
+        TcpRig rig{Unit(type, [](sim::UnitOptions& o) { o.faults.bootloaderActive = true; })};
         rig.Run();
         EXPECT_EQ(rig.exitStatus, 19) << type;
         const std::vector<Text> steps = rig.view.StepLines();
         const auto noApp = std::find(steps.begin(), steps.end(), "No application program");
         ASSERT_NE(noApp, steps.end()) << type;
         EXPECT_EQ(*(noApp + 1), "Connection establishment") << type;
-        // Twenty seconds of tries before giving up on the application.
         EXPECT_GT(*rig.view.StatusTime("Process status: No application program") - rig.startedAt,
                   20000u);
-        EXPECT_TRUE(rig.view.questions.empty()) << type;
         EXPECT_EQ(rig.Frames("restart command"), 0u) << type;
-        EXPECT_EQ(rig.port.OpenedWith().back(), Line(57600, paNone)) << type;
         EXPECT_TRUE(rig.unit->HostCorrect()) << type << "\n" << rig.Violations();
     }
 }
 
-TEST(TcpProcess, ForeignUnitTypeEndsWithNotIntended) {
-    // Type 4 learns it from the identify reply, type 9 from the boot identification.
-    for (const int type : {4, 9}) {
-        sim::UnitOptions options = Unit(type);
-        options.faults.wrongType = true;
-        options.bootTypeBit7 = true; // bit 7 does not hide another type
-        TcpRig rig{options};
-        rig.Run();
-        EXPECT_EQ(rig.view.LastInfoTx(),
-                  "Process status: This program is not intended for this unit ")
-            << type;
-        EXPECT_EQ(rig.exitStatus, type == 4 ? 6 : 9) << type;
-        EXPECT_EQ(rig.Frames("erase command"), 0u) << type;
-        EXPECT_TRUE(rig.unit->Report().violations.empty()) << type << rig.Violations();
-    }
-}
-
-TEST(TcpProcess, BootIdentificationAcceptsTheTypeWithBitSeven) {
-    sim::UnitOptions options = Unit(15);
-    options.bootTypeBit7 = true;
-    TcpRig rig{options};
-    rig.Run();
-    EXPECT_EQ(rig.exitStatus, 19);
-    EXPECT_TRUE(rig.unit->HostCorrect()) << rig.Violations();
-}
-
-TEST(TcpProcess, HandshakeReplyFromAnotherAddressIsAnError) {
-    TcpRig rig{Unit(9, 0x07)};
-    rig.Run(-1, 0x08);
-    EXPECT_EQ(rig.view.LastInfoTx(), "Process status: An error occurred. ");
-    EXPECT_EQ(rig.view.colour, StatusColour::Red);
-    EXPECT_EQ(rig.exitStatus, 2 + 5376);
-    EXPECT_EQ(rig.Frames("handshake ISE"), 1u);
-}
-
-TEST(TcpProcess, FailuresEndWithTheFailingStepAndAnErrorExitStatus) {
+TEST(TcpProcess, FailuresAndRecoveriesEndWithTheirStatus) {
+    using O = sim::UnitOptions;
     struct Case {
         const char* name;
-        int type;
-        void (*fault)(sim::UnitOptions&);
+        sim::UnitOptions unit;
+        int hostAddress;
         int exitStatus;
-        const char* status;
+        Text status; // after "Process status: "
     };
     const Case cases[] = {
+        {"foreign type at identification", Unit(4, [](O& o) { o.faults.wrongType = true; }), -1, 6,
+         "This program is not intended for this unit "},
+        {"foreign type with bit 7 at boot",
+         Unit(9, [](O& o) { o.faults.wrongType = o.bootTypeBit7 = true; }), -1, 9,
+         "This program is not intended for this unit "},
+        {"handshake reply from another address", Unit(9), 0x08, 2 + 5376, "An error occurred. "},
         // A failed erasure leaves the unit silent: the command goes again after 60 s and the
         // step fails after 120 s.
-        {"erase", 9, [](sim::UnitOptions& o) { o.faults.eraseFail = true; }, 15 + 5376,
-         "Process status: An error occurred. Erasing memory ..."},
-        {"hang-up", 15, [](sim::UnitOptions& o) { o.faults.hangupAtRecord = 2; }, 17 + 5376,
-         "Process status: An error occurred. Programming ..."},
-        {"silent", 4, [](sim::UnitOptions& o) { o.faults.silent = true; }, 12 + 5376,
-         "Process status: An error occurred. Connection establishment"},
+        {"erase failure", Unit(9, [](O& o) { o.faults.eraseFail = true; }), -1, 15 + 5376,
+         "An error occurred. Erasing memory ..."},
+        {"hang-up", Unit(15, [](O& o) { o.faults.hangupAtRecord = 2; }), -1, 17 + 5376,
+         "An error occurred. Programming ..."},
+        {"silent", Unit(4, [](O& o) { o.faults.silent = true; }), -1, 12 + 5376,
+         "An error occurred. Connection establishment"},
+        {"own type with bit 7", Unit(15, [](O& o) { o.bootTypeBit7 = true; }), -1, 19,
+         "Ending process"},
+        {"last record resent", Unit(9, [](O& o) { o.faults.dropAck = 4; }), -1, 19,
+         "Ending process"},
     };
     for (const Case& c : cases) {
-        sim::UnitOptions options = Unit(c.type);
-        c.fault(options);
-        TcpRig rig{options};
-        rig.Run();
+        TcpRig rig{c.unit};
+        rig.Run(-1, c.hostAddress);
         EXPECT_EQ(rig.exitStatus, c.exitStatus) << c.name;
-        EXPECT_EQ(rig.view.LastInfoTx(), c.status) << c.name;
-        EXPECT_EQ(rig.view.colour, StatusColour::Red) << c.name;
-        EXPECT_NE(rig.view.titles.empty() ? Text{} : rig.view.titles.back(),
-                  "Tarnik v2.01A_EN  100 %")
-            << c.name;
-        if (std::string(c.name) == "erase") {
-            EXPECT_EQ(rig.Frames("erase command"), 2u);
+        EXPECT_EQ(rig.view.LastInfoTx(), "Process status: " + c.status) << c.name;
+        EXPECT_EQ(rig.view.colour == StatusColour::Red, c.exitStatus > 5376) << c.name;
+        if (c.exitStatus == 19) {
+            EXPECT_TRUE(rig.unit->HostCorrect()) << c.name << "\n" << rig.Violations();
+        }
+        if (c.exitStatus == 15 + 5376 || c.exitStatus == 6 || c.exitStatus == 9) {
+            EXPECT_EQ(rig.Frames("erase command"), c.exitStatus == 15 + 5376 ? 2u : 0u) << c.name;
         }
     }
-}
-
-TEST(TcpProcess, LastRecordResentIsStillAcknowledged) {
-    sim::UnitOptions options = Unit(9);
-    options.faults.dropAck = 3; // the last of four records
-    TcpRig rig{options, 4};
-    rig.Run();
-    EXPECT_EQ(rig.exitStatus, 19);
-    EXPECT_EQ(rig.view.CountLog("-------End of programming"), 1u);
-    EXPECT_TRUE(rig.unit->HostCorrect()) << rig.Violations();
-    EXPECT_EQ(rig.view.titles.back(), "Tarnik v2.01A_EN  100 %");
-}
-
-TEST(TcpProcess, TitleNeverShowsAHundredWhileTheLastRecordIsInFlight) {
-    TcpRig rig{Unit(15), 200};
-    rig.Run();
-    EXPECT_EQ(rig.exitStatus, 19);
-    ASSERT_GE(rig.view.titles.size(), 3u);
-    EXPECT_EQ(rig.view.titles.front(), "Tarnik v2.01A_EN  0 %");
-    EXPECT_EQ(rig.view.titles[rig.view.titles.size() - 2], "Tarnik v2.01A_EN  99 %");
-    EXPECT_EQ(rig.view.titles.back(), "Tarnik v2.01A_EN  100 %");
-}
-
-TEST(TcpProcess, OtherModelCodesDoNothing) {
     TcpRig rig{Unit(9)};
-    rig.Run(3);
+    rig.Run(3); // no such model code: nothing happens
     EXPECT_TRUE(rig.view.infoTx.empty());
     EXPECT_TRUE(rig.unit->Report().frames.empty());
-    EXPECT_EQ(rig.exitStatus, -1);
 }
 
-// ---- the version question ----------------------------------------------------------------
+TEST(TcpVersionQuestion, NoInterruptsYesProgramsAndOtherVersionLengthsAreNotAsked) {
+    TcpRig no{Unit(4)};
+    no.Run();
+    EXPECT_EQ(no.view.LastInfoTx(), "Process status: Interrupting process");
+    EXPECT_EQ(no.exitStatus, 6);
+    EXPECT_EQ(no.Frames("restart command"), 0u);
 
-TEST(TcpVersionQuestion, NoInterruptsAndYesProgramsAndOtherVersionLengthsAreNotAsked) {
-    {
-        TcpRig rig{Unit(4)};
-        rig.view.answerYes = false;
-        rig.Run();
-        EXPECT_EQ(rig.view.questions.size(), 1u);
-        EXPECT_EQ(rig.view.LastInfoTx(), "Process status: Interrupting process");
-        EXPECT_EQ(rig.exitStatus, 6);
-        EXPECT_EQ(rig.Frames("restart command"), 0u);
-    }
-    {
-        sim::UnitOptions options = Unit(4);
-        options.version = {1, 0, 4};
-        TcpRig rig{options};
-        rig.view.answerYes = true;
-        rig.Run();
-        ASSERT_EQ(rig.view.questions.size(), 1u);
-        EXPECT_EQ(rig.view.questions[0],
-                  "This program is newer version for this unit !\rDo you want programming ?");
-        EXPECT_EQ(rig.exitStatus, 19);
-    }
+    TcpRig yes{Unit(4, [](sim::UnitOptions& o) { o.version = {1, 0, 4}; })};
+    yes.view.answerYes = true;
+    yes.Run();
+    EXPECT_EQ(yes.view.questions,
+              std::vector<Text>{
+                  "This program is newer version for this unit !\rDo you want programming ?"});
+    EXPECT_EQ(yes.exitStatus, 19);
+
     for (const Text version : {"1.5", "1.05a"}) {
         TcpRig rig{Unit(4)};
         rig.header.version = version;
@@ -341,52 +249,37 @@ TEST(TcpVersionQuestion, NoInterruptsAndYesProgramsAndOtherVersionLengthsAreNotA
     }
 }
 
-FrameBuffer Reply(std::array<std::uint8_t, 3> version, std::optional<sim::UnitDate> date) {
-    FrameBuffer reply{};
-    reply[3] = date ? 10 : 6;
-    reply[6] = version[0];
-    reply[7] = version[1];
-    reply[8] = version[2];
-    if (date) {
-        auto bcd = [](int v) { return static_cast<std::uint8_t>((v / 10 % 10) << 4 | v % 10); };
-        reply[9] = bcd(date->day);
-        reply[10] = bcd(date->month);
-        reply[11] = bcd(date->year / 100);
-        reply[12] = bcd(date->year % 100);
-    }
-    return reply;
-}
-
 TEST(TcpVersionQuestion, ImageIsNewerByVersionNumberThenByWholeDate) {
-    constexpr std::int64_t kNov14of2023 = 1700000000;
-    const sim::UnitDate earlier{2023, 12, 15}; // later day and month, earlier year than 2024
     struct Case {
         Text image;
-        std::array<std::uint8_t, 3> unit;
-        std::optional<sim::UnitDate> unitDate;
+        int unitLast; // the unit's version is 1, 0, unitLast
+        Text date;    // day, month, century, year as BCD bytes; empty: no date
         VersionOrder order;
     };
     const Case cases[] = {
-        {"1.05", {1, 0, 4}, std::nullopt, VersionOrder::Newer},
-        {"1.05", {1, 0, 6}, std::nullopt, VersionOrder::NotNewer},
-        {"2.00", {1, 9, 9}, std::nullopt, VersionOrder::Newer}, // as one number
-        {"1.05", {1, 0, 5}, std::nullopt, VersionOrder::NotNewer},
-        {"1.05", {1, 0, 5}, sim::UnitDate{2023, 11, 13}, VersionOrder::Newer},
-        {"1.05", {1, 0, 5}, sim::UnitDate{2023, 11, 14}, VersionOrder::NotNewer},
-        {"1.05", {1, 0, 5}, sim::UnitDate{2022, 12, 31}, VersionOrder::Newer}, // whole date
-        {"1.05", {1, 0, 5}, earlier, VersionOrder::NotNewer},
-        {"1.0x", {1, 0, 5}, std::nullopt, VersionOrder::NotComparable},
-        {"1.05", {1, 0, 10}, std::nullopt, VersionOrder::NotComparable},
+        {"1.05", 4, "", VersionOrder::Newer},
+        {"1.05", 6, "", VersionOrder::NotNewer},
+        {"1.05", 5, "", VersionOrder::NotNewer},
+        {"1.05", 5, "\x13\x11\x20\x23", VersionOrder::Newer},
+        {"1.05", 5, "\x14\x11\x20\x23", VersionOrder::NotNewer},
+        {"1.05", 5, "\x31\x12\x20\x22", VersionOrder::Newer}, // as a whole date
+        {"1.05", 5, "\x15\x12\x20\x24", VersionOrder::NotNewer},
+        {"1.05", 5, "\x15\x1A\x20\x22", VersionOrder::NotComparable},
+        {"1.0x", 5, "", VersionOrder::NotComparable},
+        {"1.05", 10, "", VersionOrder::NotComparable},
+        {"2.00", 9, "", VersionOrder::Newer}, // 200 against 109: one number, not digit by digit
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(CompareImageVersion(c.image, kNov14of2023, Reply(c.unit, c.unitDate)), c.order)
-            << c.image << " " << int(c.unit[2]);
-    FrameBuffer badDate = Reply({1, 0, 5}, sim::UnitDate{2023, 1, 1});
-    badDate[10] = 0x1A;
-    EXPECT_EQ(CompareImageVersion("1.05", kNov14of2023, badDate), VersionOrder::NotComparable);
+    for (const Case& c : cases) {
+        FrameBuffer reply{};
+        reply[3] = c.date.empty() ? 6 : 10;
+        reply[6] = 1;
+        reply[8] = static_cast<std::uint8_t>(c.unitLast);
+        for (std::size_t i = 0; i < c.date.size(); ++i)
+            reply[9 + i] = ByteAt(c.date, i);
+        EXPECT_EQ(CompareImageVersion(c.image, 1700000000, reply), c.order)
+            << c.image << " " << c.unitLast << " " << BytesToHexList(c.date);
+    }
 }
-
-// ---- the acknowledgment test -------------------------------------------------------------
 
 class LogLines final : public LogSink {
 public:
@@ -399,90 +292,62 @@ TEST(TcpMatchAnswer, SubstringOrSameLengthWithToleratedMissingBits) {
         Text expected;
         Text received;
         bool match;
-        std::size_t notBits;
+        std::size_t notBits; // "!!! NOT BIT" lines
     };
     const Case cases[] = {
-        {"\xEE\xEE\x07\x55", Text("noise\xEE\xEE\x07\x55tail"), true, 0},
-        {"\xEE\xC1", "\xEE\x41", true, 1},               // bit 7 missing
-        {"\xEE\xC1", "\xEE\x81", true, 1},               // bit 6 missing
-        {"\xEE\xC1", Text("\xEE\x01", 2), false, 0},     // both missing
-        {"\xEE\xC1", "\xEE\xC3", true, 0},               // an extra bit
-        {"\xEE\xC1", Text("\xEE\x41\x00", 3), false, 0}, // one byte longer
-        {"\xEE\xC1", "\xEE", false, 0},
+        {"\xEE\x55", "noise\xEE\x55tail", true, 0},
+        {"\xEE\xC1", "\xEE\x41", true, 1}, // bit 7 missing
+        {"\xEE\xC1", "\xEE\x81", true, 1}, // bit 6 missing
+        {"\xEE\xC1", Text("\xEE\x01", 2), false, 0},
+        {"\xEE\xC1", "\xEE\xC3", true, 0}, // an extra bit
+        {"\xEE\xC1", Text("\xEE\x41\x00", 3), false, 0},
         {"\x81\x82\x83", "\x01\x02\x03", true, 3},
-        // A disagreement after an agreement ends the comparison.
-        {"\x81\x0F\xC1", Text("\x01\x00\x41", 3), false, 1},
+        {"\x81\x0F\xC1", Text("\x01\x00\x41", 3), false, 1}, // ends at the second byte
         {kNoAnswerYet, "\x78\x79\x7A\xF8\xFF", true, 0},
         {kNoAnswerYet, "", false, 0},
     };
     for (const Case& c : cases) {
         LogLines log;
-        EXPECT_EQ(MatchAnswer(c.expected, c.received, log), c.match)
-            << BytesToHexList(c.expected) << "/" << BytesToHexList(c.received);
-        EXPECT_EQ(log.lines.size(), c.notBits) << BytesToHexList(c.received);
-        for (const Text& l : log.lines)
-            EXPECT_EQ(l, "!!! NOT BIT");
+        EXPECT_EQ(MatchAnswer(c.expected, c.received, log), c.match) << BytesToHexList(c.received);
+        EXPECT_EQ(log.lines, std::vector<Text>(c.notBits, "!!! NOT BIT"))
+            << BytesToHexList(c.received);
     }
 }
 
-// ---- STOP --------------------------------------------------------------------------------
-
-TEST(TcpStop, StopIsFinalAndASecondStopDoesNothing) {
-    TcpRig rig{Unit(9), 30};
-    bool stopped = false;
-    rig.pump.AddHook([&] {
-        if (stopped || rig.programmer->CurrentStep() != TTCP_WR::kProgramming ||
-            rig.unit->Report().records.size() < 5)
-            return;
-        stopped = true;
-        rig.programmer->StopProcess();
-        rig.programmer->StopProcess();
-    });
-    rig.Run();
-    ASSERT_TRUE(stopped);
-    EXPECT_EQ(rig.view.LastInfoTx(), "Process status: Interrupting process");
-    EXPECT_EQ(rig.view.CountLog("-------Interrupting process"), 1u);
-    EXPECT_EQ(rig.exitStatus, 17);
-    EXPECT_NE(rig.view.titles.back(), "Tarnik v2.01A_EN  100 %");
-    EXPECT_LT(rig.unit->Report().records.size(), 30u);
-}
-
-TEST(TcpStop, StopInsideALogLineOrWhileTheLastRecordIsInFlight) {
-    {
-        // STOP arrives while the expected answer of a new record is logged: that frame never
-        // goes out and nothing covers the interruption.
-        TcpRig rig{Unit(15), 6};
-        rig.view.pumpInLogLine = true;
+TEST(TcpStop, StopIsFinalAndTheTitleShowsAHundredOnlyForTheLastRecordInFlight) {
+    struct Case {
+        int records;
+        std::size_t stopAfter; // records received by the unit
+        bool inLogLine;        // STOP while a new record's expected answer is logged
+        int dropAck;
+    };
+    for (const Case& c : {Case{30, 5, false, -1}, Case{6, 2, true, -1}, Case{3, 3, false, 2}}) {
+        TcpRig rig{Unit(15, nullptr), c.records};
+        rig.unit = sim::CreateUnitModel([&] {
+            sim::UnitOptions o = rig.unit->Options();
+            o.faults.dropAck = c.dropAck;
+            return o;
+        }());
+        rig.port.SetPeer(rig.unit.get());
+        rig.view.pumpInLogLine = c.inLogLine;
         bool stopped = false;
         rig.pump.AddHook([&] {
             if (stopped || rig.programmer->CurrentStep() != TTCP_WR::kProgramming ||
-                rig.view.log.empty() || rig.view.log.back().rfind("wOczek= ", 0) != 0 ||
-                rig.unit->Report().records.size() < 2)
+                rig.unit->Report().records.size() < c.stopAfter ||
+                (c.inLogLine && rig.view.log.back().rfind("wOczek= ", 0) != 0))
                 return;
             stopped = true;
             rig.programmer->StopProcess();
-        });
-        rig.Run();
-        ASSERT_TRUE(stopped);
-        EXPECT_EQ(rig.view.LastInfoTx(), "Process status: Interrupting process");
-        EXPECT_EQ(rig.unit->Report().records.size(), 2u);
-        EXPECT_EQ(rig.view.pbar.back(), 1);
-    }
-    {
-        sim::UnitOptions options = Unit(15);
-        options.faults.dropAck = 2; // the last record waits for its resend
-        TcpRig rig{options, 3};
-        rig.AtStep(TTCP_WR::kProgramming, [] {});
-        bool stopped = false;
-        rig.pump.AddHook([&] {
-            if (stopped || rig.unit->Report().records.size() < 3) return;
-            stopped = true;
             rig.programmer->StopProcess();
         });
         rig.Run();
         ASSERT_TRUE(stopped);
         EXPECT_EQ(rig.view.LastInfoTx(), "Process status: Interrupting process");
-        EXPECT_EQ(rig.view.titles.back(), "Tarnik v2.01A_EN  100 %");
+        EXPECT_EQ(rig.view.CountLog("-------Interrupting process"), 1u);
+        EXPECT_EQ(rig.exitStatus, 17);
+        // A frame whose expected answer was being logged never goes out.
+        EXPECT_EQ(rig.unit->Report().records.size(), c.stopAfter);
+        EXPECT_EQ(rig.view.titles.back() == kTitle100, c.dropAck >= 0) << c.records;
     }
 }
 

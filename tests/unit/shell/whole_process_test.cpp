@@ -102,34 +102,5 @@ TEST(ShellWholeProcess, SilentUnitEndsInTheErrorStepWithoutSteppingTheSerial) {
     EXPECT_EQ(logic.EdNrSerialText(), "12345678");
 }
 
-TEST(ShellWholeProcess, NetworkModulesEndWithStatus19AndStopReachesThem) {
-    for (const int type : {4, 9, 15}) {
-        UnitRig rig(type, 4, 0x03);
-        rig.settings.values[type == 4 ? "adr_tcp" : "adr_srva_netk"] = "03";
-        MainWindowLogic& logic = rig.Start({"P=" + rig.image});
-        rig.view.answers = {true}; // the version question of type 4
-        logic.Timer1Timer();
-        EXPECT_EQ(logic.ExitStatus(), 19) << type;
-        EXPECT_EQ(rig.view.Get(Control::InfoTx), "Process status: Ending process") << type;
-        EXPECT_TRUE(rig.unit->HostCorrect()) << type << rig.Report();
-        EXPECT_FALSE(rig.port.IsOpen());
-        EXPECT_EQ(logic.State(), kReady);
-    }
-    UnitRig rig(9, 40, 0x00);
-    MainWindowLogic& logic = rig.Start();
-    bool pressed = false;
-    rig.pump.AddHook([&] {
-        if (pressed || rig.view.Get(Control::InfoTx) != "Process status: Programming ...") return;
-        pressed = true;
-        rig.view.answers = {true};
-        logic.StopButClick(true);
-    });
-    logic.ProgButClick();
-    ASSERT_TRUE(pressed);
-    EXPECT_EQ(rig.view.Get(Control::InfoTx), "Process status: Interrupting process");
-    EXPECT_EQ(logic.ExitStatus(), 17);
-    EXPECT_LT(rig.unit->Report().records.size(), 40u);
-}
-
 } // namespace
 } // namespace tarnik::testing

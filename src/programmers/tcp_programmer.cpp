@@ -406,6 +406,7 @@ bool TTCP_WR::ProgrammingWanted(const FrameBuffer& reply) {
 void TTCP_WR::ConnectionEstablishment() {
     context_.clock.SleepMs(kStepPollSleepMs);
     if (ExpectedAnswerReceived()) {
+        connectAnswer_ = frame_.expectedAnswer;
         SetStep(kBooting);
         return;
     }
@@ -433,7 +434,7 @@ void TTCP_WR::ConnectionEstablishment() {
 void TTCP_WR::BootIdentification() {
     context_.clock.SleepMs(kStepPollSleepMs);
     const Text& rx = context_.link.RxText;
-    const std::size_t at = rx.find(kScrambledMarker);
+    const std::size_t at = BootAnswerPosition(rx);
     // The unit type byte must have arrived: a marker at the end of noise is not an answer yet.
     if (at != Text::npos && rx.size() >= kBootAnswerMinimum && rx.size() > at + 3) {
         const int n = extended_ ? 7 : 6;
@@ -464,6 +465,17 @@ void TTCP_WR::BootIdentification() {
     frame_.frameKey = ScrambleText(plain, kPayloadStart, frame, key);
     Send(frame);
     lastSend_ = Now();
+}
+
+std::size_t TTCP_WR::BootAnswerPosition(const Text& rx) const {
+    // The connect command went out on every pass until its answer came, so answers to the
+    // repeated frames may still arrive now. They are copies of the answer already taken and
+    // are passed over; read as the boot identification they would tell a foreign unit type.
+    std::size_t at = rx.find(kScrambledMarker);
+    while (at != Text::npos && !connectAnswer_.empty() &&
+           rx.compare(at, connectAnswer_.size(), connectAnswer_) == 0)
+        at = rx.find(kScrambledMarker, at + connectAnswer_.size());
+    return at;
 }
 
 void TTCP_WR::Erasure() {

@@ -95,6 +95,7 @@ private:
     bool ProgrammingWanted(const FrameBuffer& reply);
     void ConnectionEstablishment();
     void BootIdentification();
+    std::size_t BootAnswerPosition(const Text& rx) const;
     void Erasure();
     void Programming();
     void EndingProgramming();
@@ -111,6 +112,7 @@ private:
     StepChanges steps_;
     std::uint32_t unitAddress_ = 0;
     FrameState frame_;
+    Text connectAnswer_; // the acknowledgment that ended Connection establishment
     bool finished_ = false;
     std::uint32_t stepStart_ = 0;
     std::uint32_t lastSend_ = 0;

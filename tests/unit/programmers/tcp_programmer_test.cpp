@@ -205,6 +205,14 @@ TEST(TcpProcess, FailuresAndRecoveriesEndWithTheirStatus) {
          "Ending process"},
         {"last record resent", Unit(9, [](O& o) { o.faults.dropAck = 4; }), -1, 19,
          "Ending process"},
+        // Late answers to connect commands repeated meanwhile reach the boot identification.
+        {"slow answers",
+         Unit(15,
+              [](O& o) {
+                  o.faults.answerDelayMs = 15;
+                  o.faults.bootloaderActive = true;
+              }),
+         -1, 19, "Ending process"},
     };
     for (const Case& c : cases) {
         TcpRig rig{c.unit};

@@ -255,10 +255,15 @@ void NetworkUnit::OnErase(std::uint16_t key) {
     if (!bootIdentified_) Violate("erase command before the boot identification");
     if (foreignTypeReported_) Violate("erase command to a unit that reported another unit type");
     if (!Report().records.empty()) Violate("erase command after records were sent");
-    const bool fail = Options().faults.eraseFail;
-    AnswerScrambled(Bytes({static_cast<std::uint8_t>(fail ? 0x20 : 0x02)}), key,
-                    Options().eraseStepMs);
-    if (!fail) erased_ = true;
+    if (Options().faults.eraseFail) {
+        // The loader knows no failure answer to the erase command, and its tolerant
+        // acknowledgment test could take a failure byte for the answer 02: a unit whose
+        // erasure fails stays silent, so the loader times out.
+        Describe(Report().frames.back().what + " (no answer: erasure failed)");
+        return;
+    }
+    AnswerScrambled(Bytes({0x02}), key, Options().eraseStepMs);
+    erased_ = true;
 }
 
 void NetworkUnit::OnEndProgramming(std::uint16_t key) {

@@ -44,7 +44,7 @@ struct UnitFaults {
     bool silent = false;           // never answers
     bool wrongType = false;        // reports a unit type other than its own
     bool bootloaderActive = false; // starts in its bootloader, the application does not run
-    bool eraseFail = false;        // erasure ends in the failure status 0x20
+    bool eraseFail = false; // erasure fails: status 0x20 (network modules: no answer at all)
     bool noise = false;            // junk bytes after every answer
     std::vector<std::uint8_t> eraseProgress; // statuses sent before the final one (1 or 2)
     int dropAck = -1;        // the first try of this record (index from 0) gets no answer

@@ -128,9 +128,7 @@ TVAUDIO_WR::TVAUDIO_WR(ProcessContext& context, std::uint32_t unitAddress)
       steps_(context, kStepNames, kError, kInterrupting) {}
 
 const Text& TVAUDIO_WR::StepName(int step) {
-    static const Text kNoName;
-    if (step < 0 || step >= static_cast<int>(kStepNames.size())) return kNoName;
-    return kStepNames[static_cast<std::size_t>(step)];
+    return StepNameIn(kStepNames, step);
 }
 
 void TVAUDIO_WR::StartProcess() {

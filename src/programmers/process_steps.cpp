@@ -10,10 +10,14 @@ const Text kStepLinePrefix = "-------";
 
 } // namespace
 
-const Text& ProcessSteps::Name(int step) const {
+const Text& StepNameIn(std::span<const Text> names, int step) {
     static const Text kNoName;
-    if (step < 0 || static_cast<std::size_t>(step) >= names_.size()) return kNoName;
-    return names_[static_cast<std::size_t>(step)];
+    if (step < 0 || static_cast<std::size_t>(step) >= names.size()) return kNoName;
+    return names[static_cast<std::size_t>(step)];
+}
+
+const Text& ProcessSteps::Name(int step) const {
+    return StepNameIn(names_, step);
 }
 
 void ProcessSteps::Change(int step, const std::function<void()>& resetStepState) {

@@ -15,6 +15,9 @@ namespace tarnik {
 // tells a failure (and the step that failed) from the step reached.
 constexpr int kErrorExitOffset = 21 * 256;
 
+// The status name of a step in a table of names by step number; empty beyond the table.
+const Text& StepNameIn(std::span<const Text> names, int step);
+
 class ProcessSteps {
 public:
     ProcessSteps(ProcessContext& context, std::span<const Text> names, int errorStep,
@@ -31,6 +34,9 @@ public:
     void Change(int step, const std::function<void()>& resetStepState);
 
     std::uint8_t Current() const { return current_; }
+    // Puts a value into the step without a change or a report (the network programmer keeps
+    // its model code there until the process starts).
+    void Preset(std::uint8_t value) { current_ = value; }
     bool Interrupted() const { return current_ == interruptStep_; }
     const Text& Name(int step) const;
 

@@ -97,9 +97,7 @@ TS19_WR::TS19_WR(ProcessContext& context, std::uint32_t unitAddress)
       steps_(context, kStepNames, kError, kInterrupting), plain_(PlainMarkerForUnitType(0)) {}
 
 const Text& TS19_WR::StepName(int step) {
-    static const Text kNoName;
-    if (step < 0 || step >= static_cast<int>(kStepNames.size())) return kNoName;
-    return kStepNames[static_cast<std::size_t>(step)];
+    return StepNameIn(kStepNames, step);
 }
 
 // ---- process control -------------------------------------------------------------------

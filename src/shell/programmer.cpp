@@ -2,6 +2,7 @@
 
 #include "programmers/audio_programmer.h"
 #include "programmers/s19_programmer.h"
+#include "programmers/tcp_programmer.h"
 
 namespace tarnik {
 
@@ -19,6 +20,19 @@ private:
     int unitType_;
 };
 
+class TcpProgrammer final : public Programmer {
+public:
+    TcpProgrammer(ProcessContext& context, int modelCode, std::uint32_t unitAddress)
+        : programmer_(context) {
+        programmer_.Configure(unitAddress, static_cast<std::uint8_t>(modelCode));
+    }
+    void Run() override { programmer_.StartProcess(); }
+    void Stop() override { programmer_.StopProcess(); }
+
+private:
+    TTCP_WR programmer_;
+};
+
 class AudioProgrammer final : public Programmer {
 public:
     AudioProgrammer(ProcessContext& context, std::uint32_t unitAddress)
@@ -30,22 +44,6 @@ private:
     TVAUDIO_WR programmer_;
 };
 
-// Stands in for a unit family whose programmer this build does not carry: it says so in the
-// log and ends without sending anything to the unit.
-class MissingProgrammer final : public Programmer {
-public:
-    MissingProgrammer(ProcessView& view, Text family) : view_(view), family_(std::move(family)) {}
-    void Run() override {
-        view_.LogLine("The programmer of the " + family_ +
-                      " is not available in this build; nothing was sent to the unit.");
-    }
-    void Stop() override {}
-
-private:
-    ProcessView& view_;
-    Text family_;
-};
-
 } // namespace
 
 std::unique_ptr<Programmer> MakeProgrammer(ProcessContext& context, const UnitTypeInfo& unit,
@@ -54,7 +52,7 @@ std::unique_ptr<Programmer> MakeProgrammer(ProcessContext& context, const UnitTy
     case ProgrammerFamily::S19:
         return std::make_unique<S19Programmer>(context, unit.type, unitAddress);
     case ProgrammerFamily::NetworkModule:
-        return std::make_unique<MissingProgrammer>(context.view, "network modules");
+        return std::make_unique<TcpProgrammer>(context, unit.modelCode, unitAddress);
     case ProgrammerFamily::Audio:
         return std::make_unique<AudioProgrammer>(context, unitAddress);
     }

@@ -63,6 +63,28 @@ TEST(GuiProcess, AudioUnitProgrammedAndVerifiedThroughTheWindow) {
     EXPECT_EQ(sim.Wait(10000), 0);
 }
 
+TEST(GuiProcess, NetworkModuleProgrammedThroughTheWindowAfterTheVersionQuestion) {
+    GuiRig rig({}, true);
+    const std::string image = rig.WriteImage("net.bin", 4, 4);
+    ChildProcess sim(SimProgram(), {"--type", "4", "--image", image});
+    const std::string pty = StartEmulator(sim);
+    ASSERT_FALSE(pty.empty());
+    rig.settings->WriteSetting("port", pty);
+    rig.settings->WriteSetting("fl", image);
+    rig.Start();
+    QString question;
+    AnswerNextMessageBox(QMessageBox::Yes, &question);
+
+    rig.form->ProgBut->click();
+
+    EXPECT_EQ(rig.form->InfoTx->text(), "Process status: Ending process");
+    EXPECT_EQ(rig.logic->ExitStatus(), 19);
+    EXPECT_TRUE(question.startsWith("This program is not newer version for this unit !"));
+    EXPECT_TRUE(rig.form->Memo1->toPlainText().contains(
+        QString::fromUtf8("Przełączenie COM z 4800 --> 19200")));
+    EXPECT_EQ(sim.Wait(10000), 0);
+}
+
 // The desktop program started with an image on its command line runs the process by itself
 // and ends with the exit status (its low byte on this system).
 struct Unattended {

@@ -123,6 +123,30 @@ TEST(CliProcess, DamagedImageIsReportedAndNothingIsOpened) {
     EXPECT_EQ(r.out.find("Port opening error"), std::string::npos);
 }
 
+// Network modules over the real serial path: the port is closed, set to the bootloader's
+// speed and reopened during the process, and the emulator checks every frame's line.
+TEST(CliNetworkModule, ProgramsTypes4And9And15WithTheirSpeedSwitches) {
+    for (const int type : {4, 9, 15}) {
+        CliRun run;
+        const std::string image = run.Image(type);
+        // Type 15 has no address of its own: it uses the remembered one of type 9 (none: 00).
+        const std::string address = type == 15 ? "00" : "05";
+        SimProcess sim({"--type", std::to_string(type), "--address", address, "--image", image},
+                       TARNIK_SIM_PATH);
+        ASSERT_FALSE(sim.Pty().empty());
+        // The image's version 1.05 has four characters: type 4 asks before programming.
+        std::vector<std::string> args{"--port=" + sim.Pty(), "--yes", "P=" + image};
+        if (type != 15) args.push_back("--address=" + address);
+        const ProgramResult r = run.Cli(args);
+        EXPECT_EQ(r.exitCode, 19) << type << r.out << r.err;
+        EXPECT_EQ(LastLine(r.out), "Exit status: 19") << type;
+        EXPECT_NE(r.out.find("Process status: Ending process"), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find("Prze\u0142\u0105czenie COM z") != std::string::npos, type != 15);
+        EXPECT_EQ(r.err.find("Do you want programming ?") != std::string::npos, type == 4);
+        EXPECT_EQ(sim.Wait(std::chrono::seconds(20)), 0) << type; // the emulator's verdict
+    }
+}
+
 // One unattended process per case over the real serial path; the emulator checks the traffic
 // and its verdict must be good.
 struct EndToEndCase {

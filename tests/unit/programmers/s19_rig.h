@@ -43,6 +43,11 @@ public:
         infoTxAt.push_back(clock_.TickMs());
     }
     void SetInfoTxColour(StatusColour c) override { colour = c; }
+    bool AskYesNo(const Text& text, bool defaultNo) override {
+        questions.push_back(text);
+        questionDefaultNo = defaultNo;
+        return answerYes;
+    }
     void SetPBarPosition(int position) override { pbar.push_back(position); }
     void SetPBarVisible(bool visible) override { pbarVisible = visible; }
     void SetApplicationTitle(const Text& title) override {
@@ -77,6 +82,8 @@ public:
     std::vector<int> pbar;
     bool pbarVisible = false;
     std::vector<Text> titles;
+    std::vector<Text> questions;
+    bool questionDefaultNo = false;
     bool pumpInLogLine = false;
 
 private:

@@ -212,23 +212,6 @@ TEST(ShellSerialStep, PlainIncrementOfEightDigits) {
     EXPECT_EQ(NextSerial("1234567G"), "1234567G");
 }
 
-TEST(ShellProcess, MissingProgrammerFamilyEndsAnUnattendedRunWithMinusOne) {
-    for (int type : {4, 9, 15}) {
-        ShellRig rig;
-        rig.settings.values["fl"] = rig.WriteImage("n.bin", ShellRig::Spec(type));
-        MainWindowLogic& logic = rig.Start({"P=" + rig.settings.values["fl"]});
-        logic.Timer1Timer();
-        EXPECT_EQ(logic.ExitStatus(), -1) << type;
-        EXPECT_EQ(rig.view.terminated, 1);
-        const bool logged =
-            std::any_of(rig.view.log.begin(), rig.view.log.end(), [](const Text& l) {
-                return l.find("not available in this build") != Text::npos;
-            });
-        EXPECT_TRUE(logged) << type;
-        EXPECT_EQ(logic.State(), kReady);
-    }
-}
-
 TEST(ShellProcess, ExceptionInsideTheProgrammerIsShownAndCleanedUp) {
     ProcessRig rig(1);
     MainWindowLogic& logic = rig.Start();

@@ -1,6 +1,7 @@
 #include "cli/cli_app.h"
 
 #include "cli/cli_options.h"
+#include "cli/interrupt.h"
 #include "cli/terminal_view.h"
 #include "serial/plain_message_pump.h"
 #include "serial/port_list.h"
@@ -74,9 +75,9 @@ int RunCli(const std::vector<std::string>& args, const std::string& executablePa
         return 2;
     }
 
-    PlainMessagePump pump;
+    PlainMessagePump mainThread;
     SteadyClock clock;
-    TComm64 comm(pump);
+    TComm64 comm(mainThread);
     const auto settings = MakePlatformSettingsStore();
     TerminalSettings terminal;
     terminal.trace = options.trace;
@@ -90,6 +91,17 @@ int RunCli(const std::vector<std::string>& args, const std::string& executablePa
 
     int exitStatus = -1;
     {
+        // Ctrl+C is STOP answered Yes, taken where the window would take a click on STOP.
+        MainWindowLogic* running = nullptr;
+        InterruptiblePump pump(mainThread, [&running, &view, &streams] {
+            view.FinishProgress();
+            std::fprintf(streams.err,
+                         "%s: interrupted: stopping the process (interrupt again "
+                         "to end at once)\n",
+                         kProgram);
+            std::fflush(streams.err);
+            if (running) running->StopButClick(false);
+        });
         MainWindowLogic logic(
             ShellServices{view,
                           *settings,
@@ -98,6 +110,7 @@ int RunCli(const std::vector<std::string>& args, const std::string& executablePa
                           pump,
                           [](std::int64_t seconds) { return FormatImageDateForTerminal(seconds); },
                           {}});
+        running = &logic;
         logic.FormCreate(options.windowArgs, executablePath);
         if (options.port) logic.OverridePort(*options.port);
         logic.FormShow();

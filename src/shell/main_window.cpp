@@ -15,6 +15,7 @@ namespace {
 
 const Text kEndingProcessStatus = "Process status: Ending process";
 const Text kPortOpeningError = "Process status: Port opening error";
+const Text kInterruptedStatus = "Process status: Interrupting process";
 const Text kNoData = "No data to be programmed";
 const Text kInterruptQuestion = "Interrupt programming the unit?";
 const Text kTerminateQuestion = "Terminate the program when programming?";
@@ -425,11 +426,17 @@ void MainWindowLogic::ProgButClick() {
     insideStart_ = true;
     keys_.Seed(services_.clock.TickMs());
     spinnerCounter_ = 0;
-    if (!ProbePort()) {
+    if (stopPending_) {
+        EndStartBeforeProgrammer();
+    } else if (!ProbePort()) {
         PortError();
     } else {
         parseRequest_ = true;
-        if (LoadImage(imageFile_)) {
+        if (!LoadImage(imageFile_)) {
+            // The load has said why.
+        } else if (stopPending_) {
+            EndStartBeforeProgrammer();
+        } else {
             SetInfoTx("");
             SetInfoTxColour(StatusColour::Black);
             SetWindowState(kRunning);
@@ -451,6 +458,15 @@ void MainWindowLogic::ProgButClick() {
         }
     }
     insideStart_ = false;
+    stopPending_ = false;
+}
+
+void MainWindowLogic::EndStartBeforeProgrammer() {
+    // Nothing was sent to the unit: no programmer step ran, so the exit status stays as the
+    // Start found it.
+    records_.clear();
+    SetInfoTx(kInterruptedStatus);
+    SetInfoTxColour(StatusColour::Black);
 }
 
 bool MainWindowLogic::ProbePort() {
@@ -505,7 +521,12 @@ void MainWindowLogic::EndProcess() {
 
 void MainWindowLogic::StopButClick(bool fromButton) {
     if (fromButton && !view_.AskYesNo(kInterruptQuestion, false)) return;
-    if (programmer_) programmer_->Stop();
+    // A stop that comes before the programmer exists (the command line's interrupt during
+    // the image load) keeps the Start from reaching the unit at all.
+    if (programmer_)
+        programmer_->Stop();
+    else
+        stopPending_ = true;
     services_.clock.SleepMs(kStopSettleMs);
 }
 

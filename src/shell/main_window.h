@@ -161,6 +161,7 @@ private:
     bool ProbePort();
     bool OpenPortFor(const UnitTypeInfo& unit);
     void PortError();
+    void EndStartBeforeProgrammer();
     void RunProgrammer(const UnitTypeInfo& unit);
     void EndProcess();
 
@@ -190,6 +191,7 @@ private:
     bool parseRequest_ = false;
     bool serialChanged_ = false;
     bool insideStart_ = false;
+    bool stopPending_ = false;
     bool endingProcessReached_ = false;
     int spinnerCounter_ = 0;
     int exitStatus_ = 0;

@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <string>
+#include <thread>
 
 namespace tarnik::testing {
 namespace {
@@ -98,6 +100,66 @@ TEST(CliProcess, DamagedImageIsReportedAndNothingIsOpened) {
     EXPECT_EQ(r.exitCode, 255);
     EXPECT_NE(r.err.find("Indicated file is not correct"), std::string::npos) << r.err;
     EXPECT_EQ(r.out.find("Port opening error"), std::string::npos);
+}
+
+// tarnik-cli started on an image long enough to be mid-programming at wire speed; its stdout
+// is read up to the first record, where the test interrupts it.
+struct InterruptedRun {
+    CliRun run;
+    std::string image = run.Image(1, 150);
+    SimProcess sim{{"--type", "1", "--image", image, "--wire"}, TARNIK_SIM_PATH};
+    std::unique_ptr<ChildProcess> cli;
+    std::string out;
+
+    bool StartAndReachProgramming() {
+        if (sim.Pty().empty()) return false;
+        cli = std::make_unique<ChildProcess>(
+            TARNIK_CLI_PATH, std::vector<std::string>{"--port=" + sim.Pty(), "P=" + image, "V=1"});
+        while (const auto line = cli->ReadLine(20000)) {
+            out += *line + "\n";
+            if (*line == "Process status: Programming ...") return true;
+        }
+        return false;
+    }
+    void ReadToEnd() {
+        while (const auto line = cli->ReadLine(20000))
+            out += *line + "\n";
+    }
+};
+
+TEST(CliInterrupt, CtrlCStopsAsStopAnsweredYesAndTellsTheStatus) {
+    InterruptedRun r;
+    ASSERT_TRUE(r.StartAndReachProgramming()) << r.out;
+    r.cli->Signal(SIGINT);
+    r.ReadToEnd();
+    const std::optional<int> code = r.cli->Wait(20000);
+    // Interrupted in the programming step (13): its number is the exit status.
+    EXPECT_EQ(code, 13) << r.out;
+    EXPECT_NE(r.out.find("-------Interrupting process\nProcess status: Interrupting process\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(LastLine(r.out), "Exit status: 13");
+    EXPECT_EQ(r.out.find("Ending process"), std::string::npos);
+}
+
+TEST(CliInterrupt, TermActsAsCtrlCAndASecondSignalEndsAtOnce) {
+    {
+        InterruptedRun r;
+        ASSERT_TRUE(r.StartAndReachProgramming()) << r.out;
+        r.cli->Signal(SIGTERM);
+        r.ReadToEnd();
+        EXPECT_EQ(r.cli->Wait(20000), 13) << r.out;
+        EXPECT_EQ(LastLine(r.out), "Exit status: 13");
+    }
+    InterruptedRun r;
+    ASSERT_TRUE(r.StartAndReachProgramming()) << r.out;
+    r.cli->Signal(SIGINT);
+    // Two signals sent together may be merged into one before they are delivered.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    r.cli->Signal(SIGINT);
+    r.ReadToEnd();
+    EXPECT_EQ(r.cli->Wait(20000), 130) << r.out;
+    EXPECT_EQ(r.out.find("Exit status:"), std::string::npos) << r.out;
 }
 
 // One unattended process per case over the real serial path; the emulator checks the traffic

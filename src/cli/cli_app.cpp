@@ -6,6 +6,7 @@
 #include "serial/plain_message_pump.h"
 #include "serial/port_list.h"
 #include "serial/tcomm64.h"
+#include "shell/cp1250.h"
 #include "shell/main_window.h"
 #include "tools/clock.h"
 #include "tools/settings_store.h"
@@ -19,6 +20,9 @@ namespace {
 
 constexpr const char* kProgram = "tarnik-cli";
 constexpr const char* kVersion = "2.01A";
+// The SMNET-PTX card works at the address remembered for the SRVA-NETK card.
+constexpr int kSharedAddressType = 15;
+constexpr int kAddressOwnerType = 9;
 
 int ExitCode(int status) {
     return static_cast<int>(static_cast<unsigned>(status) & 0xFFu);
@@ -32,6 +36,21 @@ int ListPorts(std::FILE* out) {
             std::fprintf(out, "%s\t%s\n", port.name.c_str(), port.description.c_str());
     }
     return 0;
+}
+
+// The image's unit type has no address field in the window: the option would be dropped
+// without a word, so it is refused before anything is opened.
+void RefuseAddress(std::FILE* err, int unitType, const Text& address) {
+    std::fprintf(err, "%s: --address cannot be used for unit type %d (%s): ", kProgram, unitType,
+                 DisplayUtf8(UnitTypeName(unitType)).c_str());
+    if (unitType == kSharedAddressType)
+        std::fprintf(err,
+                     "it always uses the address remembered for unit type %d (%s), now %s;\n"
+                     "program a unit type %d image with --address to change it\n",
+                     kAddressOwnerType, DisplayUtf8(UnitTypeName(kAddressOwnerType)).c_str(),
+                     DisplayUtf8(address).c_str(), kAddressOwnerType);
+    else
+        std::fprintf(err, "it always uses address %s\n", DisplayUtf8(address).c_str());
 }
 
 } // namespace
@@ -114,6 +133,12 @@ int RunCli(const std::vector<std::string>& args, const std::string& executablePa
         logic.FormCreate(options.windowArgs, executablePath);
         if (options.port) logic.OverridePort(*options.port);
         logic.FormShow();
+        if (options.address && view.Timer1Enabled()) {
+            if (const auto fixed = logic.FixedAddress()) {
+                RefuseAddress(streams.err, logic.UnitType(), *fixed);
+                return 2;
+            }
+        }
         if (options.serial) logic.EdNrSerialChange(*options.serial);
         if (options.address) logic.AdrTxChange(*options.address);
         if (options.serialInc) logic.ChBoxSerialIncClick(true);

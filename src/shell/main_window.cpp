@@ -2,6 +2,7 @@
 
 #include "shell/address_entry.h"
 #include "shell/command_line.h"
+#include "tools/hexcodec.h"
 
 #include <algorithm>
 #include <cctype>
@@ -232,6 +233,13 @@ void MainWindowLogic::SetUnitAddress(const Text& text, bool show) {
     unitAddress_ = address.value;
     view_.SetStatusPanel(2, kAddressPanelPrefix + address.text);
     if (show) SetAdrTxText(address.text);
+}
+
+std::optional<Text> MainWindowLogic::FixedAddress() const {
+    if (ShowsAddressField(unitType_)) return std::nullopt;
+    // The SMNET-PTX card takes the remembered address of the SRVA-NETK card, as stored.
+    if (unitType_ == 15) return adrTxText_;
+    return NormaliseAddress(IntToHexEven(unitAddress_)).text;
 }
 
 void MainWindowLogic::SetAdrTxText(const Text& text) {

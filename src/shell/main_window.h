@@ -21,6 +21,7 @@
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -134,6 +135,9 @@ public:
     const ImageHeader& Image() const { return image_; }
     const LogModel& Log() const { return log_; }
     TFUstaw& Link() { return link_; }
+    // The address the loaded image's unit type always uses (as the status bar shows it) when
+    // its window has no address field; nothing when the technician sets the address.
+    std::optional<Text> FixedAddress() const;
     // True once the running (or last) process reached "Ending process".
     bool ProcessSucceeded() const { return endingProcessReached_; }
 

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -100,6 +101,46 @@ TEST(CliProcess, DamagedImageIsReportedAndNothingIsOpened) {
     EXPECT_EQ(r.exitCode, 255);
     EXPECT_NE(r.err.find("Indicated file is not correct"), std::string::npos) << r.err;
     EXPECT_EQ(r.out.find("Port opening error"), std::string::npos);
+}
+
+TEST(CliProcess, UnknownUnitTypeTellsTheCaptionTheWindowWouldShow) {
+    CliRun run;
+    const std::string image = run.Image(19);
+    const ProgramResult r =
+        run.Cli({"--port=" + (run.dir / "no-such-port").string(), "P=" + image});
+    EXPECT_EQ(r.exitCode, 255);
+    EXPECT_EQ(LastLine(r.out), "Exit status: -1");
+    EXPECT_NE(r.err.find("Tarnik v2.01A_EN   Unknown type of unit"), std::string::npos) << r.err;
+}
+
+// Types without an address field in the window: the option is refused before the port is
+// touched. The port given is a plain file, which opening would report as no serial device.
+TEST(CliProcess, AddressIsRefusedWhereTheWindowHasNoAddressField) {
+    struct Case {
+        int type;
+        const char* says;
+    };
+    const Case cases[] = {{7, "it always uses address 00"},
+                          {11, "it always uses address 00"},
+                          {15, "remembered for unit type 9 (SRVA-NETK Card), now 1A"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.type);
+        CliRun run;
+        const std::string image = run.Image(c.type);
+        const std::string port = (run.dir / "plain-file").string();
+        WriteFile(port, "");
+        std::filesystem::create_directories(run.dir / "config" / "Olvane");
+        WriteFile(run.dir / "config" / "Olvane" / "Tarnik.conf", "[General]\nadr_srva_netk=1A\n");
+        const ProgramResult r = run.Cli({"--port=" + port, "--address=05", "P=" + image});
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_NE(r.err.find("--address cannot be used for unit type " + std::to_string(c.type)),
+                  std::string::npos)
+            << r.err;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("cannot open port"), std::string::npos) << r.err;
+        EXPECT_EQ(r.out.find("Port opening error"), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find("Exit status"), std::string::npos) << r.out;
+    }
 }
 
 // tarnik-cli started on an image long enough to be mid-programming at wire speed; its stdout

@@ -121,6 +121,7 @@ void MainWindowLogic::FormShow() {
     view_.SetStatusPanel(1, imageFile_);
     SetWindowState(kReady);
     portChecked_ = true;
+    chosenEntry_.reset();
     if (autoStart_) view_.SetTimer1Enabled(true);
 }
 
@@ -179,15 +180,15 @@ void MainWindowLogic::SetWindowState(WindowState state) {
 }
 
 std::vector<PortMenuEntry> MainWindowLogic::PortMenu(const std::vector<PortChoice>& present) const {
+    // Only the listed ports are offered; a port that is not listed shows in status panel 0.
     std::vector<PortMenuEntry> entries;
-    bool chosenListed = false;
     for (const PortChoice& port : present) {
         if (port.name.empty()) continue;
-        const bool checked = portChecked_ && EqualIgnoringCase(port.name, portName_);
-        chosenListed = chosenListed || checked;
+        const bool checked =
+            portChecked_ &&
+            (chosenEntry_ ? port.name == *chosenEntry_ : EqualIgnoringCase(port.name, portName_));
         entries.push_back({port.name, port.description, checked});
     }
-    if (portChecked_ && !chosenListed) entries.push_back({portName_, "", true});
     return entries;
 }
 
@@ -198,6 +199,8 @@ void MainWindowLogic::SelectPort(const Text& caption) {
     view_.SetStatusPanel(0, name);
     portName_ = name;
     portChecked_ = true;
+    // The entry chosen is the one checked, whatever its caption holds.
+    chosenEntry_ = caption;
 }
 
 void MainWindowLogic::OverridePort(const Text& name) {

@@ -70,8 +70,9 @@ public:
     void StopButClick(bool fromButton);
     void Timer1Timer();
 
-    // Communication menu: the entries to show for the ports present now; the chosen port
-    // stays listed and checked even when its device has gone.
+    // Communication menu: one entry per port present now; checked are the entries whose name
+    // equals the port name (ignoring case) once an image has loaded at start-up, or the entry
+    // chosen last.
     std::vector<PortMenuEntry> PortMenu(const std::vector<PortChoice>& present) const;
     void SelectPort(const Text& caption);
     // Uses a port for this run only (the command line's --port): nothing is stored.
@@ -181,6 +182,7 @@ private:
     WindowState state_ = kIdle;
     Text portName_;
     bool portChecked_ = false;
+    std::optional<Text> chosenEntry_;
     std::string imageFile_;
     std::string dialogFolder_;
     int unitType_ = 0;

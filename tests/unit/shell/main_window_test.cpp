@@ -147,7 +147,7 @@ TEST(ShellStartup, RememberedImageMissing) {
 // ---------------------------------------------------------------------------------------
 // Port menu
 
-TEST(ShellPorts, ChosenPortCheckedIgnoringCaseAndKeptWhenItVanished) {
+TEST(ShellPorts, ChosenPortCheckedIgnoringCaseAndNeverInvented) {
     ShellRig rig;
     rig.settings.values["port"] = "com3";
     rig.settings.values["fl"] = rig.WriteImage("a.bin", ShellRig::Spec(6));
@@ -158,10 +158,12 @@ TEST(ShellPorts, ChosenPortCheckedIgnoringCaseAndKeptWhenItVanished) {
     EXPECT_TRUE(menu[1].checked);
     EXPECT_EQ(menu[1].description, "USB adapter");
 
+    // The listing stays exact: a port that is not listed gets no made-up entry; the status
+    // bar shows it.
     menu = logic.PortMenu({{"COM1", ""}});
-    ASSERT_EQ(menu.size(), 2u);
-    EXPECT_EQ(menu[1].name, "com3");
-    EXPECT_TRUE(menu[1].checked);
+    ASSERT_EQ(menu.size(), 1u);
+    EXPECT_FALSE(menu[0].checked);
+    EXPECT_EQ(rig.view.panels[0], "com3");
 }
 
 TEST(ShellPorts, SelectPortDropsAmpersands) {
@@ -171,9 +173,11 @@ TEST(ShellPorts, SelectPortDropsAmpersands) {
     EXPECT_EQ(logic.PortName(), "/dev/ttyUSB0");
     EXPECT_EQ(rig.settings.values["port"], "/dev/ttyUSB0");
     EXPECT_EQ(rig.view.panels[0], "/dev/ttyUSB0");
-    const auto menu = logic.PortMenu({{"/dev/ttyUSB0", ""}, {"/dev/ttyUSB1", ""}});
-    EXPECT_TRUE(menu[0].checked);
-    EXPECT_FALSE(menu[1].checked);
+    // The entry chosen is checked by its caption, "&" and all; nothing is added.
+    const auto listed = logic.PortMenu({{"/dev/tty&USB0", ""}, {"/dev/ttyUSB1", ""}});
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_TRUE(listed[0].checked);
+    EXPECT_FALSE(listed[1].checked);
 }
 
 TEST(ShellPorts, OverriddenPortIsUsedButNotStored) {

@@ -69,7 +69,7 @@ std::string FormatImageDateForTerminal(long long seconds) {
 }
 
 int RunCli(const std::vector<std::string>& args, const std::string& executablePath,
-           const CliStreams& streams) {
+           const CliStreams& streams, SettingsStore* settingsOverride) {
     const ParseResult parsed = ParseCommandLine(args);
     if (!parsed.ok()) {
         std::fprintf(streams.err, "%s: %s\n%s", kProgram, parsed.error.c_str(),
@@ -97,7 +97,8 @@ int RunCli(const std::vector<std::string>& args, const std::string& executablePa
     PlainMessagePump mainThread;
     SteadyClock clock;
     TComm64 comm(mainThread);
-    const auto settings = MakePlatformSettingsStore();
+    const auto platformSettings = settingsOverride ? nullptr : MakePlatformSettingsStore();
+    SettingsStore* const settings = settingsOverride ? settingsOverride : platformSettings.get();
     TerminalSettings terminal;
     terminal.trace = options.trace;
     terminal.yes = options.yes;
@@ -130,9 +131,17 @@ int RunCli(const std::vector<std::string>& args, const std::string& executablePa
                           [](std::int64_t seconds) { return FormatImageDateForTerminal(seconds); },
                           {}});
         running = &logic;
-        logic.FormCreate(options.windowArgs, executablePath);
-        if (options.port) logic.OverridePort(*options.port);
-        logic.FormShow();
+        const bool started = logic.RunGuarded([&] {
+            logic.FormCreate(options.windowArgs, executablePath);
+        }) && logic.RunGuarded([&] {
+            if (options.port) logic.OverridePort(*options.port);
+            logic.FormShow();
+        });
+        if (!started) {
+            std::fprintf(streams.out, "Exit status: -1\n");
+            std::fflush(streams.out);
+            return ExitCode(-1);
+        }
         if (options.address && view.Timer1Enabled()) {
             if (const auto fixed = logic.FixedAddress()) {
                 RefuseAddress(streams.err, logic.UnitType(), *fixed);

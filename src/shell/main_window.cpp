@@ -147,7 +147,15 @@ void MainWindowLogic::Button2Click() {
 }
 
 void MainWindowLogic::SetCaption(const Text& caption) {
-    view_.SetText(Control::MainWindow, caption);
+    caption_ = caption;
+    if (state_ != kRunning) view_.SetText(Control::MainWindow, caption);
+}
+
+// The application title carries the percentage done, but only the window title is seen on
+// every desktop: a running process shows the application title there, any other state the
+// caption.
+void MainWindowLogic::ShowWindowTitle() {
+    view_.SetText(Control::MainWindow, state_ == kRunning ? applicationTitle_ : caption_);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -176,7 +184,9 @@ void MainWindowLogic::SetWindowState(WindowState state) {
         view_.SetEnabled(Control::StopBut, true);
         break;
     }
+    const bool wasRunning = state_ == kRunning;
     state_ = state;
+    if (wasRunning != (state == kRunning)) ShowWindowTitle();
 }
 
 std::vector<PortMenuEntry> MainWindowLogic::PortMenu(const std::vector<PortChoice>& present) const {
@@ -297,6 +307,16 @@ void MainWindowLogic::ButRdSerialClick() {
 
 void MainWindowLogic::ShowException(const std::exception& error) {
     view_.ShowMessage(error.what());
+}
+
+bool MainWindowLogic::RunGuarded(const std::function<void()>& handler) {
+    try {
+        handler();
+        return true;
+    } catch (const std::exception& error) {
+        ShowException(error);
+        return false;
+    }
 }
 
 void MainWindowLogic::ShowMaskValidationError() {
@@ -580,7 +600,9 @@ void MainWindowLogic::SetLabGrot(const Text& text) {
 }
 
 void MainWindowLogic::SetApplicationTitle(const Text& title) {
+    applicationTitle_ = title;
     view_.SetApplicationTitle(title);
+    if (state_ == kRunning) ShowWindowTitle();
 }
 
 bool MainWindowLogic::AskYesNo(const Text& text, bool defaultNo) {

@@ -57,6 +57,9 @@ public:
     // Start-up and end.
     void FormCreate(const std::vector<std::string>& args, const std::string& executablePath);
     void FormShow();
+    // Runs a handler (FormCreate and FormShow too) the way the application runs every event:
+    // an error it raises is shown through ShowException. False when one was.
+    bool RunGuarded(const std::function<void()>& handler);
     // True when the window may close (asks first while a process runs, then stops it).
     bool FormClose();
     void StoreWindowPosition(int left, int top);
@@ -148,6 +151,7 @@ private:
         services_.settings.WriteSetting(name, value);
     }
     void SetCaption(const Text& caption);
+    void ShowWindowTitle();
     void ApplyCommandLine(const std::vector<std::string>& args);
     void RestoreWindowPosition();
 
@@ -180,6 +184,8 @@ private:
     std::unique_ptr<Programmer> programmer_;
 
     WindowState state_ = kIdle;
+    Text caption_;
+    Text applicationTitle_;
     Text portName_;
     bool portChecked_ = false;
     std::optional<Text> chosenEntry_;

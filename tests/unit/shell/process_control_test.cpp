@@ -178,6 +178,26 @@ TEST(ShellProcess, StopBeforeTheProgrammerExistsKeepsTheStartFromTheUnit) {
     }
 }
 
+// The programmers put the percentage into the application title; the window title is what
+// the desktop shows, so it carries the application title while the process runs.
+TEST(ShellProcess, WindowTitleShowsTheProgressWhileRunningAndTheCaptionAfter) {
+    ProcessRig rig(1);
+    MainWindowLogic& logic = rig.Start();
+    const Text caption = UnitTypeTitle(1);
+    ASSERT_EQ(rig.view.Get(Control::MainWindow), caption);
+    Text atStart, during;
+    rig.during = [&] {
+        atStart = rig.view.Get(Control::MainWindow);
+        logic.SetApplicationTitle("Tarnik v2.01A_EN  42 %");
+        during = rig.view.Get(Control::MainWindow);
+    };
+    logic.ProgButClick();
+    EXPECT_EQ(atStart, "Tarnik v2.01A_EN  ");
+    EXPECT_EQ(during, "Tarnik v2.01A_EN  42 %");
+    EXPECT_EQ(rig.view.appTitle, "Tarnik v2.01A_EN  42 %");
+    EXPECT_EQ(rig.view.Get(Control::MainWindow), caption);
+}
+
 TEST(ShellProcess, ClosingDuringAProcess) {
     ProcessRig rig(2);
     MainWindowLogic& logic = rig.Start();

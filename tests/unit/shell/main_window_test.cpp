@@ -448,6 +448,39 @@ TEST(ShellEntry, AddressChangeStoresForTheUnitType) {
     EXPECT_EQ(rig.view.Get(Control::AdrTx), "00");
 }
 
+// An address of 256 or more keeps its text: storing a shortened one would make the next
+// session program another unit (0x10 for "100").
+TEST(ShellEntry, TypedAddressSurvivesTheStoreAndTheNextLoad) {
+    struct Case {
+        Text typed, stored;
+        std::uint32_t value, frameByte;
+    };
+    const Case cases[] = {{"FF", "FF", 0xFF, 0xFF},
+                          {"100", "100", 0x100, 0x00},
+                          {"101", "101", 0x101, 0x01},
+                          {"xyz", "00", 0, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed);
+        ShellRig rig;
+        MainWindowLogic& logic = rig.Start();
+        const std::string image = rig.WriteImage("e.bin", ShellRig::Spec(1));
+        ASSERT_TRUE(logic.LoadImage(image));
+        logic.AdrTxChange(c.typed);
+        EXPECT_EQ(rig.settings.values["adr_exp"], c.stored);
+        EXPECT_EQ(rig.view.panels[2], "Adres : " + c.stored);
+        EXPECT_EQ(logic.UnitAddress(), c.value);
+
+        // The next session reads it back.
+        ShellRig next;
+        next.settings.values = rig.settings.values;
+        MainWindowLogic& again = next.Start();
+        ASSERT_TRUE(again.LoadImage(image));
+        EXPECT_EQ(next.view.Get(Control::AdrTx), c.stored);
+        EXPECT_EQ(again.UnitAddress(), c.value);
+        EXPECT_EQ(again.BootAddress(), c.frameByte);
+    }
+}
+
 TEST(ShellEntry, LeavingAnIncompleteSerialNumberShowsTheMaskError) {
     ShellRig rig;
     MainWindowLogic& logic = rig.Start();
@@ -459,9 +492,11 @@ TEST(ShellEntry, LeavingAnIncompleteSerialNumberShowsTheMaskError) {
               "Incorrect serial number for access controller.\rEnter correct address");
     logic.EdNrSerialChange("12AB34CD");
     EXPECT_TRUE(logic.EdNrSerialExit());
+    // An emptied field is valid and means no serial number is inserted.
     logic.EdNrSerialChange("");
     EXPECT_TRUE(logic.EdNrSerialExit());
     EXPECT_EQ(rig.view.messages.size(), 1u);
+    EXPECT_FALSE(logic.SerialChanged());
 }
 
 TEST(ShellEntry, ReadSerialFromTheImage) {

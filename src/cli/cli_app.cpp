@@ -1,10 +1,12 @@
 #include "cli/cli_app.h"
 
 #include "cli/cli_options.h"
+#include "cli/interrupt.h"
 #include "cli/terminal_view.h"
 #include "serial/plain_message_pump.h"
 #include "serial/port_list.h"
 #include "serial/tcomm64.h"
+#include "shell/cp1250.h"
 #include "shell/main_window.h"
 #include "tools/clock.h"
 #include "tools/settings_store.h"
@@ -18,6 +20,9 @@ namespace {
 
 constexpr const char* kProgram = "tarnik-cli";
 constexpr const char* kVersion = "2.01A";
+// The SMNET-PTX card works at the address remembered for the SRVA-NETK card.
+constexpr int kSharedAddressType = 15;
+constexpr int kAddressOwnerType = 9;
 
 int ExitCode(int status) {
     return static_cast<int>(static_cast<unsigned>(status) & 0xFFu);
@@ -31,6 +36,21 @@ int ListPorts(std::FILE* out) {
             std::fprintf(out, "%s\t%s\n", port.name.c_str(), port.description.c_str());
     }
     return 0;
+}
+
+// The image's unit type has no address field in the window: the option would be dropped
+// without a word, so it is refused before anything is opened.
+void RefuseAddress(std::FILE* err, int unitType, const Text& address) {
+    std::fprintf(err, "%s: --address cannot be used for unit type %d (%s): ", kProgram, unitType,
+                 DisplayUtf8(UnitTypeName(unitType)).c_str());
+    if (unitType == kSharedAddressType)
+        std::fprintf(err,
+                     "it always uses the address remembered for unit type %d (%s), now %s;\n"
+                     "program a unit type %d image with --address to change it\n",
+                     kAddressOwnerType, DisplayUtf8(UnitTypeName(kAddressOwnerType)).c_str(),
+                     DisplayUtf8(address).c_str(), kAddressOwnerType);
+    else
+        std::fprintf(err, "it always uses address %s\n", DisplayUtf8(address).c_str());
 }
 
 } // namespace
@@ -49,7 +69,7 @@ std::string FormatImageDateForTerminal(long long seconds) {
 }
 
 int RunCli(const std::vector<std::string>& args, const std::string& executablePath,
-           const CliStreams& streams) {
+           const CliStreams& streams, SettingsStore* settingsOverride) {
     const ParseResult parsed = ParseCommandLine(args);
     if (!parsed.ok()) {
         std::fprintf(streams.err, "%s: %s\n%s", kProgram, parsed.error.c_str(),
@@ -74,10 +94,11 @@ int RunCli(const std::vector<std::string>& args, const std::string& executablePa
         return 2;
     }
 
-    PlainMessagePump pump;
+    PlainMessagePump mainThread;
     SteadyClock clock;
-    TComm64 comm(pump);
-    const auto settings = MakePlatformSettingsStore();
+    TComm64 comm(mainThread);
+    const auto platformSettings = settingsOverride ? nullptr : MakePlatformSettingsStore();
+    SettingsStore* const settings = settingsOverride ? settingsOverride : platformSettings.get();
     TerminalSettings terminal;
     terminal.trace = options.trace;
     terminal.yes = options.yes;
@@ -90,6 +111,17 @@ int RunCli(const std::vector<std::string>& args, const std::string& executablePa
 
     int exitStatus = -1;
     {
+        // Ctrl+C is STOP answered Yes, taken where the window would take a click on STOP.
+        MainWindowLogic* running = nullptr;
+        InterruptiblePump pump(mainThread, [&running, &view, &streams] {
+            view.FinishProgress();
+            std::fprintf(streams.err,
+                         "%s: interrupted: stopping the process (interrupt again "
+                         "to end at once)\n",
+                         kProgram);
+            std::fflush(streams.err);
+            if (running) running->StopButClick(false);
+        });
         MainWindowLogic logic(
             ShellServices{view,
                           *settings,
@@ -98,9 +130,24 @@ int RunCli(const std::vector<std::string>& args, const std::string& executablePa
                           pump,
                           [](std::int64_t seconds) { return FormatImageDateForTerminal(seconds); },
                           {}});
-        logic.FormCreate(options.windowArgs, executablePath);
-        if (options.port) logic.OverridePort(*options.port);
-        logic.FormShow();
+        running = &logic;
+        const bool started = logic.RunGuarded([&] {
+            logic.FormCreate(options.windowArgs, executablePath);
+        }) && logic.RunGuarded([&] {
+            if (options.port) logic.OverridePort(*options.port);
+            logic.FormShow();
+        });
+        if (!started) {
+            std::fprintf(streams.out, "Exit status: -1\n");
+            std::fflush(streams.out);
+            return ExitCode(-1);
+        }
+        if (options.address && view.Timer1Enabled()) {
+            if (const auto fixed = logic.FixedAddress()) {
+                RefuseAddress(streams.err, logic.UnitType(), *fixed);
+                return 2;
+            }
+        }
         if (options.serial) logic.EdNrSerialChange(*options.serial);
         if (options.address) logic.AdrTxChange(*options.address);
         if (options.serialInc) logic.ChBoxSerialIncClick(true);

@@ -5,6 +5,10 @@
 #include <string>
 #include <vector>
 
+namespace tarnik {
+class SettingsStore;
+}
+
 namespace tarnik::cli {
 
 struct CliStreams {
@@ -15,9 +19,10 @@ struct CliStreams {
     bool stderrIsTerminal = false;
 };
 
-// Returns the process exit code (the exit status's low byte on POSIX).
+// Returns the process exit code (the exit status's low byte on POSIX). The settings are the
+// platform's store unless settingsOverride is given.
 int RunCli(const std::vector<std::string>& args, const std::string& executablePath,
-           const CliStreams& streams);
+           const CliStreams& streams, SettingsStore* settingsOverride = nullptr);
 
 // The compilation date of an image in the system's short date and time format; the
 // seconds are shown as they are, without a time-zone conversion.

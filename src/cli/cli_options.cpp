@@ -120,7 +120,13 @@ std::string HelpText(const std::string& program) {
            "Options:\n"
            "  --port=DEVICE      serial port to use instead of the stored one and C=\n"
            "                       (for example /dev/ttyUSB0, COM3)\n"
-           "  --address=HEX      unit address, one or two hex digits (stored per unit type)\n"
+           "  --address=HEX      unit address, one or two hex digits (stored per unit type);\n"
+           "                       only for the unit types whose window has an address field\n"
+           "                       (1, 2, 4, 8, 9). The other types always use address 00,\n"
+           "                       and type 15 the address remembered for type 9: for those\n"
+           "                       the option is refused (exit status 2, port not opened).\n"
+           "                       To change the address of type 15, program a type 9 image\n"
+           "                       with --address.\n"
            "  --serial=XXXXXXXX  serial number written into the image's serial record\n"
            "  --serial-inc       print the next serial number after a successful process\n"
            "  --yes              answer Yes to the network modules' version question\n"
@@ -143,9 +149,15 @@ std::string HelpText(const std::string& program) {
            program +
            " --list-ports\n"
            "\n"
+           "Output: the log on stdout; messages, questions and progress on stderr. Progress is\n"
+           "a redrawn bar when stderr is a terminal, otherwise one 'Progress:' line for each\n"
+           "tenth of the records (fit for a log file).\n"
+           "Ctrl+C (or SIGTERM) stops the process as STOP does and prints the exit status;\n"
+           "a second Ctrl+C ends at once with exit code 130.\n"
+           "\n"
            "Exit status: the process's exit status (low byte); 255 when the port could not be\n"
-           "opened or the image not loaded; 2 for bad arguments. The last line printed is\n"
-           "'Exit status: N' with the full value.\n";
+           "opened or the image not loaded (the reason is printed); 2 for bad arguments. The\n"
+           "last line printed is 'Exit status: N' with the full value.\n";
 }
 
 } // namespace tarnik::cli

@@ -1,5 +1,6 @@
 // tarnik-cli: programs one unit from the command line, without a window.
 #include "cli/cli_app.h"
+#include "cli/interrupt.h"
 
 #include <clocale>
 #include <filesystem>
@@ -16,6 +17,7 @@
 
 int main(int argc, char** argv) {
     std::setlocale(LC_TIME, "");
+    tarnik::cli::InstallInterruptHandlers();
     const std::vector<std::string> args(argv + 1, argv + argc);
     std::error_code ec;
     std::string exe = std::filesystem::absolute(argv[0], ec).string();

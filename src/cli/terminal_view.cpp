@@ -1,5 +1,6 @@
 #include "cli/terminal_view.h"
 
+#include "image/image_file.h"
 #include "shell/cp1250.h"
 
 #include <algorithm>
@@ -61,6 +62,9 @@ void TerminalView::PrintLine(std::FILE* stream, const std::string& utf8) {
 }
 
 void TerminalView::SetText(Control control, const Text& text) {
+    // The window tells an image of an unknown unit type only by its caption.
+    if (control == Control::MainWindow && text == kUnknownUnitTypeCaption)
+        PrintLine(settings_.err, "tarnik-cli: " + DisplayUtf8(text));
     if (control != Control::InfoTx || text == status_) return;
     status_ = text;
     if (text.empty()) return;
@@ -79,7 +83,11 @@ void TerminalView::SetVisible(Control control, bool visible) {
     if (!visible) FinishProgress();
 }
 
-void TerminalView::SetStatusPanel(int, const Text&) {}
+void TerminalView::SetStatusPanel(int panel, const Text& text) {
+    // Panel 1 holds the image file name, or the reason it could not be opened.
+    if (panel == 1 && text.rfind(kFileOpeningErrorText, 0) == 0)
+        PrintLine(settings_.err, "tarnik-cli: " + DisplayUtf8(text));
+}
 
 void TerminalView::SetPBarMax(int max) {
     pbarMax_ = max;

@@ -27,9 +27,11 @@ int main(int argc, char* argv[]) {
     app.SetExceptionHandler([&logic](const std::exception& error) { logic.ShowException(error); });
 
     const std::vector<std::string> args(argv + 1, argv + argc);
-    logic.FormCreate(args, QCoreApplication::applicationFilePath().toStdString());
+    // A settings value that cannot be read must not end the program before its window shows.
+    logic.RunGuarded(
+        [&] { logic.FormCreate(args, QCoreApplication::applicationFilePath().toStdString()); });
     form.show();
-    logic.FormShow();
+    logic.RunGuarded([&] { logic.FormShow(); });
     tarnik::TApplication::exec();
 
     logic.StoreWindowPosition(form.x(), form.y());

@@ -286,22 +286,22 @@ Text ReadSerialFromImage(std::uint16_t wanted, const std::string& path, LogSink&
     std::ifstream in(path, std::ios::binary);
     if (!in) return result;
 
-    // Every read either returns all its bytes, none (the lookup ends) or some (an error).
-    enum class Read { Full, None, Partial };
+    // A read that comes back short ends the lookup after it; a record cut short in its body is
+    // still decoded and logged as far as it goes (a truncated image still shows its last
+    // record, and its serial number when the cut comes after it). Only a failing read of the
+    // file is an error.
     const auto read = [&in](std::size_t n, Text& bytes) {
         bytes = ReadUpTo(in, n);
-        if (bytes.size() == n) return Read::Full;
-        return bytes.empty() ? Read::None : Read::Partial;
+        return bytes.size() == n;
     };
 
     Text skipped;
-    Read state = read(kRecordsOffset, skipped);
-    while (state == Read::Full) {
+    bool more = read(kRecordsOffset, skipped);
+    while (more) {
         Text keyBytes, stored, body;
-        if ((state = read(kFileKeySize, keyBytes)) != Read::Full) break;
+        if (!read(kFileKeySize, keyBytes) || !read(kS19HeadSize, stored)) break;
         const std::uint16_t key = KeyFromBytes(keyBytes);
-        if ((state = read(kS19HeadSize, stored)) != Read::Full) break;
-        if ((state = read(S19BodySize(Descramble(stored, key)), body)) != Read::Full) break;
+        more = read(S19BodySize(Descramble(stored, key)), body);
         const Text plain = Descramble(stored + body, key);
         const std::uint16_t address = AddressAt(plain, 1);
         Text addressHex = IntToHexEven(address);
@@ -310,7 +310,7 @@ Text ReadSerialFromImage(std::uint16_t wanted, const std::string& path, LogSink&
         if (address == wanted && plain.size() >= kMinReadableSerialLength)
             result = HexOfBytes(plain.substr(kSerialOffset, kSerialSize));
     }
-    if (state == Read::Partial || in.bad()) log.LogLine("Errrrr");
+    if (in.bad()) log.LogLine("Errrrr");
     return result;
 }
 

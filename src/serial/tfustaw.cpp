@@ -27,6 +27,15 @@ TFUstaw::~TFUstaw() {
 
 void TFUstaw::FormCreate() {
     RxRingPos = 0;
+    // The program's port as the form stores it: only arrivals wake the event thread.
+    comm_.SetDeviceName("COM1");
+    comm_.SetBaudRate(cbr9600);
+    comm_.SetParity(paNone);
+    comm_.SetStopbits(sb1_0);
+    comm_.SetDatabits(da8);
+    comm_.MonitorEvents = EventSet(evRxChar);
+    comm_.ReadBufferSize = 1024;
+    comm_.WriteBufferSize = 1024;
 }
 
 void TFUstaw::CommRxCharSignal(int count) {

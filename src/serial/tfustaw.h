@@ -29,6 +29,8 @@ public:
     CommPort& Comm() { return comm_; }
     Clock& GetClock() { return clock_; }
 
+    // Gives Comm the program's stored settings (COM1, 9600 baud, no parity, 1 stop bit, 8 data
+    // bits, character-received events only, 1024-byte queues) and empties the receive area.
     void FormCreate();
     void CommRxCharSignal(int count);
     void SendText(const Text& s);

@@ -2,6 +2,7 @@
 
 #include "shell/address_entry.h"
 #include "shell/command_line.h"
+#include "tools/hexcodec.h"
 
 #include <algorithm>
 #include <cctype>
@@ -15,6 +16,7 @@ namespace {
 
 const Text kEndingProcessStatus = "Process status: Ending process";
 const Text kPortOpeningError = "Process status: Port opening error";
+const Text kInterruptedStatus = "Process status: Interrupting process";
 const Text kNoData = "No data to be programmed";
 const Text kInterruptQuestion = "Interrupt programming the unit?";
 const Text kTerminateQuestion = "Terminate the program when programming?";
@@ -119,6 +121,7 @@ void MainWindowLogic::FormShow() {
     view_.SetStatusPanel(1, imageFile_);
     SetWindowState(kReady);
     portChecked_ = true;
+    chosenEntry_.reset();
     if (autoStart_) view_.SetTimer1Enabled(true);
 }
 
@@ -144,7 +147,15 @@ void MainWindowLogic::Button2Click() {
 }
 
 void MainWindowLogic::SetCaption(const Text& caption) {
-    view_.SetText(Control::MainWindow, caption);
+    caption_ = caption;
+    if (state_ != kRunning) view_.SetText(Control::MainWindow, caption);
+}
+
+// The application title carries the percentage done, but only the window title is seen on
+// every desktop: a running process shows the application title there, any other state the
+// caption.
+void MainWindowLogic::ShowWindowTitle() {
+    view_.SetText(Control::MainWindow, state_ == kRunning ? applicationTitle_ : caption_);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -173,19 +184,21 @@ void MainWindowLogic::SetWindowState(WindowState state) {
         view_.SetEnabled(Control::StopBut, true);
         break;
     }
+    const bool wasRunning = state_ == kRunning;
     state_ = state;
+    if (wasRunning != (state == kRunning)) ShowWindowTitle();
 }
 
 std::vector<PortMenuEntry> MainWindowLogic::PortMenu(const std::vector<PortChoice>& present) const {
+    // Only the listed ports are offered; a port that is not listed shows in status panel 0.
     std::vector<PortMenuEntry> entries;
-    bool chosenListed = false;
     for (const PortChoice& port : present) {
         if (port.name.empty()) continue;
-        const bool checked = portChecked_ && EqualIgnoringCase(port.name, portName_);
-        chosenListed = chosenListed || checked;
+        const bool checked =
+            portChecked_ &&
+            (chosenEntry_ ? port.name == *chosenEntry_ : EqualIgnoringCase(port.name, portName_));
         entries.push_back({port.name, port.description, checked});
     }
-    if (portChecked_ && !chosenListed) entries.push_back({portName_, "", true});
     return entries;
 }
 
@@ -196,6 +209,8 @@ void MainWindowLogic::SelectPort(const Text& caption) {
     view_.SetStatusPanel(0, name);
     portName_ = name;
     portChecked_ = true;
+    // The entry chosen is the one checked, whatever its caption holds.
+    chosenEntry_ = caption;
 }
 
 void MainWindowLogic::OverridePort(const Text& name) {
@@ -231,6 +246,13 @@ void MainWindowLogic::SetUnitAddress(const Text& text, bool show) {
     unitAddress_ = address.value;
     view_.SetStatusPanel(2, kAddressPanelPrefix + address.text);
     if (show) SetAdrTxText(address.text);
+}
+
+std::optional<Text> MainWindowLogic::FixedAddress() const {
+    if (ShowsAddressField(unitType_)) return std::nullopt;
+    // The SMNET-PTX card takes the remembered address of the SRVA-NETK card, as stored.
+    if (unitType_ == 15) return adrTxText_;
+    return NormaliseAddress(IntToHexEven(unitAddress_)).text;
 }
 
 void MainWindowLogic::SetAdrTxText(const Text& text) {
@@ -285,6 +307,16 @@ void MainWindowLogic::ButRdSerialClick() {
 
 void MainWindowLogic::ShowException(const std::exception& error) {
     view_.ShowMessage(error.what());
+}
+
+bool MainWindowLogic::RunGuarded(const std::function<void()>& handler) {
+    try {
+        handler();
+        return true;
+    } catch (const std::exception& error) {
+        ShowException(error);
+        return false;
+    }
 }
 
 void MainWindowLogic::ShowMaskValidationError() {
@@ -425,11 +457,17 @@ void MainWindowLogic::ProgButClick() {
     insideStart_ = true;
     keys_.Seed(services_.clock.TickMs());
     spinnerCounter_ = 0;
-    if (!ProbePort()) {
+    if (stopPending_) {
+        EndStartBeforeProgrammer();
+    } else if (!ProbePort()) {
         PortError();
     } else {
         parseRequest_ = true;
-        if (LoadImage(imageFile_)) {
+        if (!LoadImage(imageFile_)) {
+            // The load has said why.
+        } else if (stopPending_) {
+            EndStartBeforeProgrammer();
+        } else {
             SetInfoTx("");
             SetInfoTxColour(StatusColour::Black);
             SetWindowState(kRunning);
@@ -451,6 +489,15 @@ void MainWindowLogic::ProgButClick() {
         }
     }
     insideStart_ = false;
+    stopPending_ = false;
+}
+
+void MainWindowLogic::EndStartBeforeProgrammer() {
+    // Nothing was sent to the unit: no programmer step ran, so the exit status stays as the
+    // Start found it.
+    records_.clear();
+    SetInfoTx(kInterruptedStatus);
+    SetInfoTxColour(StatusColour::Black);
 }
 
 bool MainWindowLogic::ProbePort() {
@@ -505,7 +552,12 @@ void MainWindowLogic::EndProcess() {
 
 void MainWindowLogic::StopButClick(bool fromButton) {
     if (fromButton && !view_.AskYesNo(kInterruptQuestion, false)) return;
-    if (programmer_) programmer_->Stop();
+    // A stop that comes before the programmer exists (the command line's interrupt during
+    // the image load) keeps the Start from reaching the unit at all.
+    if (programmer_)
+        programmer_->Stop();
+    else
+        stopPending_ = true;
     services_.clock.SleepMs(kStopSettleMs);
 }
 
@@ -548,7 +600,9 @@ void MainWindowLogic::SetLabGrot(const Text& text) {
 }
 
 void MainWindowLogic::SetApplicationTitle(const Text& title) {
+    applicationTitle_ = title;
     view_.SetApplicationTitle(title);
+    if (state_ == kRunning) ShowWindowTitle();
 }
 
 bool MainWindowLogic::AskYesNo(const Text& text, bool defaultNo) {

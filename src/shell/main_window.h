@@ -21,6 +21,7 @@
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,9 @@ public:
     // Start-up and end.
     void FormCreate(const std::vector<std::string>& args, const std::string& executablePath);
     void FormShow();
+    // Runs a handler (FormCreate and FormShow too) the way the application runs every event:
+    // an error it raises is shown through ShowException. False when one was.
+    bool RunGuarded(const std::function<void()>& handler);
     // True when the window may close (asks first while a process runs, then stops it).
     bool FormClose();
     void StoreWindowPosition(int left, int top);
@@ -69,8 +73,9 @@ public:
     void StopButClick(bool fromButton);
     void Timer1Timer();
 
-    // Communication menu: the entries to show for the ports present now; the chosen port
-    // stays listed and checked even when its device has gone.
+    // Communication menu: one entry per port present now; checked are the entries whose name
+    // equals the port name (ignoring case) once an image has loaded at start-up, or the entry
+    // chosen last.
     std::vector<PortMenuEntry> PortMenu(const std::vector<PortChoice>& present) const;
     void SelectPort(const Text& caption);
     // Uses a port for this run only (the command line's --port): nothing is stored.
@@ -134,6 +139,9 @@ public:
     const ImageHeader& Image() const { return image_; }
     const LogModel& Log() const { return log_; }
     TFUstaw& Link() { return link_; }
+    // The address the loaded image's unit type always uses (as the status bar shows it) when
+    // its window has no address field; nothing when the technician sets the address.
+    std::optional<Text> FixedAddress() const;
     // True once the running (or last) process reached "Ending process".
     bool ProcessSucceeded() const { return endingProcessReached_; }
 
@@ -143,6 +151,7 @@ private:
         services_.settings.WriteSetting(name, value);
     }
     void SetCaption(const Text& caption);
+    void ShowWindowTitle();
     void ApplyCommandLine(const std::vector<std::string>& args);
     void RestoreWindowPosition();
 
@@ -161,6 +170,7 @@ private:
     bool ProbePort();
     bool OpenPortFor(const UnitTypeInfo& unit);
     void PortError();
+    void EndStartBeforeProgrammer();
     void RunProgrammer(const UnitTypeInfo& unit);
     void EndProcess();
 
@@ -174,8 +184,11 @@ private:
     std::unique_ptr<Programmer> programmer_;
 
     WindowState state_ = kIdle;
+    Text caption_;
+    Text applicationTitle_;
     Text portName_;
     bool portChecked_ = false;
+    std::optional<Text> chosenEntry_;
     std::string imageFile_;
     std::string dialogFolder_;
     int unitType_ = 0;
@@ -190,6 +203,7 @@ private:
     bool parseRequest_ = false;
     bool serialChanged_ = false;
     bool insideStart_ = false;
+    bool stopPending_ = false;
     bool endingProcessReached_ = false;
     int spinnerCounter_ = 0;
     int exitStatus_ = 0;

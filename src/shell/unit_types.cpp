@@ -77,4 +77,8 @@ Text AddressStoreSettingName(int type) {
     return type == 15 ? Text() : AddressReadSettingName(type);
 }
 
+bool ShowsAddressField(int type) {
+    return type == 1 || type == 2 || type == 4 || type == 8 || type == 9;
+}
+
 } // namespace tarnik

@@ -32,4 +32,8 @@ std::optional<UnitTypeInfo> FindUnitType(int type);
 Text AddressReadSettingName(int type);
 Text AddressStoreSettingName(int type);
 
+// True for the unit types whose window shows the address field, so the technician chooses
+// the address; the others always use a fixed or remembered one.
+bool ShowsAddressField(int type);
+
 } // namespace tarnik

@@ -1,6 +1,7 @@
 #include "tools/hexcodec.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace tarnik {
 
@@ -47,14 +48,16 @@ Text IntToHexEven(std::uint32_t value) {
 }
 
 void HexToBytes(const Text& s, bool addSum, Text& r) {
-    r.clear();
+    // r may be s itself: build the bytes apart and hand them over at the end.
+    Text bytes;
     std::uint16_t sum = 0;
     for (std::size_t i = 0; i + 1 < s.size(); i += 2) {
         const auto byte = static_cast<std::uint8_t>(HexToInt(s.substr(i, 2)));
-        r.push_back(AsChar(byte));
+        bytes.push_back(AsChar(byte));
         sum = static_cast<std::uint16_t>(sum + byte);
     }
-    if (addSum) r.push_back(AsChar(static_cast<std::uint8_t>(sum & 0xFF)));
+    if (addSum) bytes.push_back(AsChar(static_cast<std::uint8_t>(sum & 0xFF)));
+    r = std::move(bytes);
 }
 
 Text HexToBytes(const Text& s, bool addSum) {

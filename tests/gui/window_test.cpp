@@ -186,7 +186,7 @@ TEST(GuiWindow, StopAsksAndReachesTheProgrammer) {
     EXPECT_FALSE(rig.form->StopBut->isEnabled());
 }
 
-TEST(GuiWindow, CommunicationMenuListsPortsAndKeepsTheChosenOne) {
+TEST(GuiWindow, CommunicationMenuListsExactlyThePortsPresent) {
     GuiRig rig;
     rig.ports = {{"/dev/ttyUSB0", "FT232R USB UART"}, {"/dev/tarnik-gui-test-port", ""}};
     rig.Start({"P=" + rig.WriteImage("a.bin", 7, 1)});
@@ -202,12 +202,16 @@ TEST(GuiWindow, CommunicationMenuListsPortsAndKeepsTheChosenOne) {
     EXPECT_EQ(rig.settings->ReadSetting("port"), "/dev/ttyUSB0");
     EXPECT_EQ(rig.form->BarPanels[0]->text(), "/dev/ttyUSB0");
 
-    rig.ports.clear(); // the adapter was unplugged
     emit rig.form->KomPop->aboutToShow();
     entries = rig.form->KomPop->actions();
-    ASSERT_EQ(entries.size(), 1);
-    EXPECT_EQ(entries[0]->text(), "/dev/ttyUSB0");
+    ASSERT_EQ(entries.size(), 2);
     EXPECT_TRUE(entries[0]->isChecked());
+    EXPECT_FALSE(entries[1]->isChecked());
+
+    rig.ports.clear(); // the adapter was unplugged: no entry is made up for it
+    emit rig.form->KomPop->aboutToShow();
+    EXPECT_TRUE(rig.form->KomPop->actions().isEmpty());
+    EXPECT_EQ(rig.form->BarPanels[0]->text(), "/dev/ttyUSB0");
 }
 
 TEST(GuiWindow, LogShowsPolishTextsAndDropsItsOldestLines) {

@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <filesystem>
 #include <string>
+#include <thread>
 
 namespace tarnik::testing {
 namespace {
@@ -145,6 +148,106 @@ TEST(CliNetworkModule, ProgramsTypes4And9And15WithTheirSpeedSwitches) {
         EXPECT_EQ(r.err.find("Do you want programming ?") != std::string::npos, type == 4);
         EXPECT_EQ(sim.Wait(std::chrono::seconds(20)), 0) << type; // the emulator's verdict
     }
+}
+
+TEST(CliProcess, UnknownUnitTypeTellsTheCaptionTheWindowWouldShow) {
+    CliRun run;
+    const std::string image = run.Image(19);
+    const ProgramResult r =
+        run.Cli({"--port=" + (run.dir / "no-such-port").string(), "P=" + image});
+    EXPECT_EQ(r.exitCode, 255);
+    EXPECT_EQ(LastLine(r.out), "Exit status: -1");
+    EXPECT_NE(r.err.find("Tarnik v2.01A_EN   Unknown type of unit"), std::string::npos) << r.err;
+}
+
+// Types without an address field in the window: the option is refused before the port is
+// touched. The port given is a plain file, which opening would report as no serial device.
+TEST(CliProcess, AddressIsRefusedWhereTheWindowHasNoAddressField) {
+    struct Case {
+        int type;
+        const char* says;
+    };
+    const Case cases[] = {{7, "it always uses address 00"},
+                          {11, "it always uses address 00"},
+                          {15, "remembered for unit type 9 (SRVA-NETK Card), now 1A"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.type);
+        CliRun run;
+        const std::string image = run.Image(c.type);
+        const std::string port = (run.dir / "plain-file").string();
+        WriteFile(port, "");
+        std::filesystem::create_directories(run.dir / "config" / "Olvane");
+        WriteFile(run.dir / "config" / "Olvane" / "Tarnik.conf", "[General]\nadr_srva_netk=1A\n");
+        const ProgramResult r = run.Cli({"--port=" + port, "--address=05", "P=" + image});
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_NE(r.err.find("--address cannot be used for unit type " + std::to_string(c.type)),
+                  std::string::npos)
+            << r.err;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("cannot open port"), std::string::npos) << r.err;
+        EXPECT_EQ(r.out.find("Port opening error"), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find("Exit status"), std::string::npos) << r.out;
+    }
+}
+
+// tarnik-cli started on an image long enough to be mid-programming at wire speed; its stdout
+// is read up to the first record, where the test interrupts it.
+struct InterruptedRun {
+    CliRun run;
+    std::string image = run.Image(1, 150);
+    SimProcess sim{{"--type", "1", "--image", image, "--wire"}, TARNIK_SIM_PATH};
+    std::unique_ptr<ChildProcess> cli;
+    std::string out;
+
+    bool StartAndReachProgramming() {
+        if (sim.Pty().empty()) return false;
+        cli = std::make_unique<ChildProcess>(
+            TARNIK_CLI_PATH, std::vector<std::string>{"--port=" + sim.Pty(), "P=" + image, "V=1"});
+        while (const auto line = cli->ReadLine(20000)) {
+            out += *line + "\n";
+            if (*line == "Process status: Programming ...") return true;
+        }
+        return false;
+    }
+    void ReadToEnd() {
+        while (const auto line = cli->ReadLine(20000))
+            out += *line + "\n";
+    }
+};
+
+TEST(CliInterrupt, CtrlCStopsAsStopAnsweredYesAndTellsTheStatus) {
+    InterruptedRun r;
+    ASSERT_TRUE(r.StartAndReachProgramming()) << r.out;
+    r.cli->Signal(SIGINT);
+    r.ReadToEnd();
+    const std::optional<int> code = r.cli->Wait(20000);
+    // Interrupted in the programming step (13): its number is the exit status.
+    EXPECT_EQ(code, 13) << r.out;
+    EXPECT_NE(r.out.find("-------Interrupting process\nProcess status: Interrupting process\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(LastLine(r.out), "Exit status: 13");
+    EXPECT_EQ(r.out.find("Ending process"), std::string::npos);
+}
+
+TEST(CliInterrupt, TermActsAsCtrlCAndASecondSignalEndsAtOnce) {
+    {
+        InterruptedRun r;
+        ASSERT_TRUE(r.StartAndReachProgramming()) << r.out;
+        r.cli->Signal(SIGTERM);
+        r.ReadToEnd();
+        EXPECT_EQ(r.cli->Wait(20000), 13) << r.out;
+        EXPECT_EQ(LastLine(r.out), "Exit status: 13");
+    }
+    InterruptedRun r;
+    ASSERT_TRUE(r.StartAndReachProgramming()) << r.out;
+    r.cli->Signal(SIGINT);
+    // Two signals sent together may be merged into one before they are delivered.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    r.cli->Signal(SIGINT);
+    r.ReadToEnd();
+    EXPECT_EQ(r.cli->Wait(20000), 130) << r.out;
+    EXPECT_EQ(r.out.find("Exit status:"), std::string::npos) << r.out;
 }
 
 // One unattended process per case over the real serial path; the emulator checks the traffic

@@ -69,6 +69,10 @@ ChildProcess::~ChildProcess() {
     if (out_ >= 0) close(out_);
 }
 
+void ChildProcess::Signal(int signal) {
+    if (pid_ > 0 && !status_) kill(pid_, signal);
+}
+
 std::optional<std::string> ChildProcess::ReadLine(int timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (true) {

@@ -22,6 +22,8 @@ public:
     std::optional<std::string> ReadLine(int timeoutMs);
     // The exit code (128 + signal when killed), or nothing after timeoutMs.
     std::optional<int> Wait(int timeoutMs);
+    // Sends a signal (SIGINT: Ctrl+C at the terminal).
+    void Signal(int signal);
 
 private:
     int pid_ = -1;

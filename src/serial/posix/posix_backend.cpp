@@ -1,6 +1,7 @@
 // The serial port on POSIX systems: a terminal device in raw mode, exclusive to this
 // program, with the event wait done by poll().
 #include "serial/port_list.h"
+#include "serial/posix/line_settings.h"
 #include "serial/serial_backend.h"
 
 #include <algorithm>
@@ -55,65 +56,6 @@ OpenFailure FailureOf(int error) {
     }
 }
 
-#ifndef B460800
-#define B460800 B230400
-#endif
-#ifndef B921600
-#define B921600 B230400
-#endif
-
-// Line speeds in the order of TBaudRate (systems without the two fastest use the next below).
-constexpr speed_t kSpeeds[] = {B110,   B300,   B1200,   B2400,   B4800,   B9600,  B19200,
-                               B38400, B57600, B115200, B230400, B460800, B921600};
-
-speed_t SpeedOf(TBaudRate rate) {
-    return rate <= cbr921600 ? kSpeeds[rate] : B9600;
-}
-
-void SetParity(termios& t, TParity parity) {
-#ifdef CMSPAR
-    constexpr tcflag_t kStick = CMSPAR;
-#else
-    constexpr tcflag_t kStick = 0;
-#endif
-    t.c_cflag &= ~(PARENB | PARODD | kStick);
-    switch (parity) {
-    case paNone:
-        break;
-    case paOdd:
-        t.c_cflag |= PARENB | PARODD;
-        break;
-    case paEven:
-        t.c_cflag |= PARENB;
-        break;
-    case paMark:
-        t.c_cflag |= PARENB | PARODD | kStick;
-        break;
-    case paSpace:
-        t.c_cflag |= PARENB | kStick;
-        break;
-    }
-}
-
-void SetDatabits(termios& t, TDatabits bits) {
-    t.c_cflag &= ~CSIZE;
-    switch (bits) {
-    case da4: // the smallest size a UART offers
-    case da5:
-        t.c_cflag |= CS5;
-        break;
-    case da6:
-        t.c_cflag |= CS6;
-        break;
-    case da7:
-        t.c_cflag |= CS7;
-        break;
-    case da8:
-        t.c_cflag |= CS8;
-        break;
-    }
-}
-
 // Bytes waiting in the input queue, or -1 when the port cannot tell (gone).
 int QueuedBytes(int fd) {
     int count = 0;
@@ -133,20 +75,10 @@ void RequestLowLatency(int fd) {
 #endif
 }
 
-// Raw 8-bit line without flow control; the fields of the component follow one by one.
 void MakeRaw(int fd) {
     termios t{};
     if (tcgetattr(fd, &t) != 0) return;
-    cfmakeraw(&t);
-    t.c_cflag |= CLOCAL | CREAD;
-#ifdef CRTSCTS
-    t.c_cflag &= ~CRTSCTS;
-#endif
-    t.c_iflag &= ~(IXON | IXOFF | IXANY);
-    // With a minimum of one byte a non-blocking read reports "nothing yet" (EAGAIN); with
-    // none it would return 0, which could not be told from the end of the line.
-    t.c_cc[VMIN] = 1;
-    t.c_cc[VTIME] = 0;
+    MakeRawLine(t);
     tcsetattr(fd, TCSANOW, &t);
 }
 
@@ -306,24 +238,7 @@ public:
     void ApplyField(LineField field, const LineConfig& line) override {
         termios t{};
         if (tcgetattr(fd_, &t) != 0) return;
-        switch (field) {
-        case LineField::BaudRate:
-            cfsetispeed(&t, SpeedOf(line.baudRate));
-            cfsetospeed(&t, SpeedOf(line.baudRate));
-            break;
-        case LineField::Parity:
-            SetParity(t, line.parity);
-            break;
-        case LineField::Stopbits:
-            if (line.stopbits == sb1_0)
-                t.c_cflag &= ~CSTOPB;
-            else
-                t.c_cflag |= CSTOPB; // 1.5 stop bits exist only with 5 data bits: use 2
-            break;
-        case LineField::Databits:
-            SetDatabits(t, line.databits);
-            break;
-        }
+        ApplyLineField(t, field, line);
         // Pseudo-terminals refuse parity with EINVAL; the port still works, so go on.
         tcsetattr(fd_, TCSANOW, &t);
     }
@@ -345,10 +260,15 @@ public:
             }
             if (r < 0 && errno == EINTR) continue;
             if (r == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) break; // line gone
+            // A block still arriving when the time is up has not completed: it is a failed
+            // transfer, not a short one.
             const int left = MsUntil(deadline);
-            if (left <= 0) break;
+            if (left <= 0) return -1;
             // The first byte may take the whole time; after it, a pause ends the block.
-            if (!WaitReady(POLLIN, got == 0 ? left : std::min(kByteGapMs, left))) break;
+            if (!WaitReady(POLLIN, got == 0 ? left : std::min(kByteGapMs, left))) {
+                if (MsUntil(deadline) <= 0) return -1;
+                break;
+            }
         }
         return got > 0 ? got : -1;
     }

@@ -96,6 +96,26 @@ TEST(CliTerminal, QuestionsAnsweredByYesByTheUserOrNo) {
     std::rewind(asked.in.get());
     EXPECT_TRUE(asked.Make(false, false, true).AskYesNo("Q\rDo you want programming ?", true));
     EXPECT_NE(asked.err.Text().find("Q Do you want programming ?"), std::string::npos);
+
+    // Enter alone takes the default the question offers.
+    ViewRig empty;
+    std::fputs("\n\n", empty.in.get());
+    std::rewind(empty.in.get());
+    TerminalView view = empty.Make(false, false, true);
+    EXPECT_FALSE(view.AskYesNo("Q", true));
+    EXPECT_TRUE(view.AskYesNo("Q", false));
+}
+
+TEST(CliTerminal, LoadFailuresShownOutsideMessagesArePrinted) {
+    ViewRig rig;
+    TerminalView view = rig.Make();
+    view.SetText(Control::MainWindow, "Tarnik v2.01A_EN   Expander Program");
+    view.SetStatusPanel(1, "/data/expander.bin");
+    EXPECT_EQ(rig.err.Text(), "");
+    view.SetText(Control::MainWindow, "Tarnik v2.01A_EN   Unknown type of unit");
+    view.SetStatusPanel(1, "File opening error /data/gone.bin");
+    EXPECT_EQ(rig.err.Text(), "tarnik-cli: Tarnik v2.01A_EN   Unknown type of unit\n"
+                              "tarnik-cli: File opening error /data/gone.bin\n");
 }
 
 TEST(CliTerminal, PlainProgressAtMostOneLinePerTenth) {

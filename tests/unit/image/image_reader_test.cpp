@@ -271,7 +271,7 @@ TEST_F(ImageReader, SingleRecordReadersReportTruncation) {
     EXPECT_EQ(list.size(), 2u);
 }
 
-TEST_F(ImageReader, SerialLookupLogsEveryRecordAndTakesTheLastMatch) {
+TEST_F(ImageReader, SerialLookupLogsEveryRecordTakesTheLastMatchAndStopsQuietlyAtACut) {
     const std::vector<TestRecord> input = {
         SerialRecord("\x11\x22\x33\x44"), {0x1000, "\x05\x06"}, SerialRecord("\xDE\xAD\xBE\xEF")};
     const auto path = Write(2, input);
@@ -284,13 +284,22 @@ TEST_F(ImageReader, SerialLookupLogsEveryRecordAndTakesTheLastMatch) {
     EXPECT_EQ(ReadSerialFromImage(0x2000, path, log), "");
     EXPECT_EQ(log.lines.size(), 3u);
 
-    // A truncated record ends the lookup with "Errrrr" and keeps what was found.
+    // A truncated image ends the lookup quietly: a record cut in its body is still logged as
+    // far as it goes, and its serial number counts when the cut comes after it.
     const Text file = ReadFile(path);
     WriteBytes(file.substr(0, file.size() - 3));
     log.lines.clear();
-    EXPECT_EQ(ReadSerialFromImage(kSerialRecordAddress, path, log), "11223344");
+    EXPECT_EQ(ReadSerialFromImage(kSerialRecordAddress, path, log), "DEADBEEF");
     ASSERT_EQ(log.lines.size(), 3u);
-    EXPECT_EQ(log.lines[2], "Errrrr");
+    EXPECT_EQ(log.lines[2].substr(0, 17), "EFA0 11 EF A0 18 ");
+    EXPECT_EQ(log.lines[2].size(), log.lines[0].size() - 3 * 3); // three bytes short
+
+    // Cut inside the last record's head: nothing of it can be decoded.
+    const std::size_t lastRecord = file.size() - (2 + 4 + 24 + 1);
+    WriteBytes(file.substr(0, lastRecord + 2 + 2));
+    log.lines.clear();
+    EXPECT_EQ(ReadSerialFromImage(kSerialRecordAddress, path, log), "11223344");
+    EXPECT_EQ(log.lines.size(), 2u);
 
     log.lines.clear();
     EXPECT_EQ(ReadSerialFromImage(kSerialRecordAddress, (dir / "none").string(), log), "");

@@ -361,6 +361,45 @@ TEST(S19Verification, UnansweredRecordFailsAfter5s) {
     EXPECT_GT(rig.unit.Count(FrameKind::Verify), 20u); // resent at every dispatch
 }
 
+// Every step time-out is timed from the step's own status line to the one that ends it, so
+// a limit that doubled (or halved) shows even though the final status would be the same.
+TEST(S19TimeOuts, EachStepGivesUpAfterItsOwnLimit) {
+    struct Case {
+        const char* name;
+        UnitScript script;
+        int unitType;
+        bool verify;
+        Text from;
+        Text to;
+        std::uint32_t limitMs;
+    };
+    const Case cases[] = {
+        {"verification", UnitScript{.answerVerification = false}, 1, true,
+         "Process status: Verification", "Process status: An error occurred. Verification", 5000},
+        {"start of programming", UnitScript{.answerStartProgramming = false}, 1, false,
+         "Process status: Start of programming",
+         "Process status: An error occurred. Start of programming", 10000},
+        {"end of programming", UnitScript{.answerEndProgramming = false}, 1, false,
+         "Process status: Ending programming",
+         "Process status: An error occurred. Ending programming", 10000},
+        {"serial query", UnitScript{.reportedType = 2}, 2, false,
+         "Process status: ", kConnectionFailed, 5000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig{c.script};
+        rig.view.boxVer = c.verify;
+        rig.view.edNrSerial = "";
+        rig.Run(c.unitType);
+        const auto from = rig.view.StatusTime(c.from);
+        const auto to = rig.view.StatusTime(c.to);
+        ASSERT_TRUE(from && to) << rig.view.LastInfoTx();
+        // The poll loop notices the limit at its next dispatch: a few hundred ms at most.
+        EXPECT_GE(*to - *from, c.limitMs);
+        EXPECT_LT(*to - *from, c.limitMs + 500);
+    }
+}
+
 TEST(S19Start, UnitThatStartsWithoutAnsweringStillEndsTheProcess) {
     Rig rig{UnitScript{.reportedType = 6}};
     rig.records = MakeRecords(1);

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -221,6 +222,23 @@ TEST_F(SerialPortTest, ReadBlockGivesWhatCameOrMinusOne) {
     pty.Write("abc");
     EXPECT_EQ(comm.ReadBlock(in, 16), 3); // fewer than asked: the pause ends the block
     EXPECT_EQ(std::string(in, 3), "abc");
+}
+
+TEST_F(SerialPortTest, ReadBlockStillTricklingAtTheTimeLimitFails) {
+    ASSERT_TRUE(comm.Open());
+    std::atomic<bool> stop{false};
+    // One byte every 100 ms: never a pause long enough to end the block, never complete.
+    std::thread trickle([&] {
+        while (!stop) {
+            pty.Write("x");
+            std::this_thread::sleep_for(100ms);
+        }
+    });
+    char in[100] = {};
+    const int got = comm.ReadBlock(in, 100);
+    stop = true;
+    trickle.join();
+    EXPECT_EQ(got, -1);
 }
 
 TEST_F(SerialPortTest, ArrivalsRunOnTheMainThreadOnlyWhenMessagesAreProcessed) {

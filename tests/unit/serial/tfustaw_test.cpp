@@ -121,6 +121,30 @@ TEST_F(LinkBufferTest, OversizedArrivalKeepsTheFirst1024Bytes) {
     EXPECT_TRUE(link.RxText.empty()); // 1024 characters pass the 1000-character limit
 }
 
+TEST_F(LinkBufferTest, ArrivalOfExactlyTheLimitIsKeptWhole) {
+    Arrive(Counting(1024));
+    ASSERT_EQ(log.lines.size(), 1u); // no overflow line
+    EXPECT_EQ(log.lines[0].rfind("RX:", 0), 0u);
+    EXPECT_EQ(link.RxRingPos, 1024);
+}
+
+// Both front ends build their port with the component's defaults (every event, COM2, 2400
+// baud); the form gives it the program's stored settings.
+TEST_F(LinkBufferTest, FormCreationGivesThePortTheProgramsStoredSettings) {
+    FakePort fresh(journal);
+    ASSERT_EQ(fresh.MonitorEvents, kAllEvents);
+    TFUstaw form(fresh, pump, clock, log);
+    form.FormCreate();
+    EXPECT_EQ(fresh.MonitorEvents, EventSet(evRxChar));
+    EXPECT_EQ(fresh.DeviceName(), "COM1");
+    EXPECT_EQ(fresh.BaudRate(), cbr9600);
+    EXPECT_EQ(fresh.Parity(), paNone);
+    EXPECT_EQ(fresh.Stopbits(), sb1_0);
+    EXPECT_EQ(fresh.Databits(), da8);
+    EXPECT_EQ(fresh.ReadBufferSize, 1024);
+    EXPECT_EQ(fresh.WriteBufferSize, 1024);
+}
+
 TEST_F(LinkBufferTest, ReadIsLimitedToTheReadBuffer) {
     port.input = Counting(40000);
     port.OnRxCharSignal(40000);

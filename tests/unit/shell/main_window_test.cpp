@@ -147,7 +147,7 @@ TEST(ShellStartup, RememberedImageMissing) {
 // ---------------------------------------------------------------------------------------
 // Port menu
 
-TEST(ShellPorts, ChosenPortCheckedIgnoringCaseAndKeptWhenItVanished) {
+TEST(ShellPorts, ChosenPortCheckedIgnoringCaseAndNeverInvented) {
     ShellRig rig;
     rig.settings.values["port"] = "com3";
     rig.settings.values["fl"] = rig.WriteImage("a.bin", ShellRig::Spec(6));
@@ -158,10 +158,12 @@ TEST(ShellPorts, ChosenPortCheckedIgnoringCaseAndKeptWhenItVanished) {
     EXPECT_TRUE(menu[1].checked);
     EXPECT_EQ(menu[1].description, "USB adapter");
 
+    // The listing stays exact: a port that is not listed gets no made-up entry; the status
+    // bar shows it.
     menu = logic.PortMenu({{"COM1", ""}});
-    ASSERT_EQ(menu.size(), 2u);
-    EXPECT_EQ(menu[1].name, "com3");
-    EXPECT_TRUE(menu[1].checked);
+    ASSERT_EQ(menu.size(), 1u);
+    EXPECT_FALSE(menu[0].checked);
+    EXPECT_EQ(rig.view.panels[0], "com3");
 }
 
 TEST(ShellPorts, SelectPortDropsAmpersands) {
@@ -171,9 +173,11 @@ TEST(ShellPorts, SelectPortDropsAmpersands) {
     EXPECT_EQ(logic.PortName(), "/dev/ttyUSB0");
     EXPECT_EQ(rig.settings.values["port"], "/dev/ttyUSB0");
     EXPECT_EQ(rig.view.panels[0], "/dev/ttyUSB0");
-    const auto menu = logic.PortMenu({{"/dev/ttyUSB0", ""}, {"/dev/ttyUSB1", ""}});
-    EXPECT_TRUE(menu[0].checked);
-    EXPECT_FALSE(menu[1].checked);
+    // The entry chosen is checked by its caption, "&" and all; nothing is added.
+    const auto listed = logic.PortMenu({{"/dev/tty&USB0", ""}, {"/dev/ttyUSB1", ""}});
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_TRUE(listed[0].checked);
+    EXPECT_FALSE(listed[1].checked);
 }
 
 TEST(ShellPorts, OverriddenPortIsUsedButNotStored) {
@@ -444,6 +448,39 @@ TEST(ShellEntry, AddressChangeStoresForTheUnitType) {
     EXPECT_EQ(rig.view.Get(Control::AdrTx), "00");
 }
 
+// An address of 256 or more keeps its text: storing a shortened one would make the next
+// session program another unit (0x10 for "100").
+TEST(ShellEntry, TypedAddressSurvivesTheStoreAndTheNextLoad) {
+    struct Case {
+        Text typed, stored;
+        std::uint32_t value, frameByte;
+    };
+    const Case cases[] = {{"FF", "FF", 0xFF, 0xFF},
+                          {"100", "100", 0x100, 0x00},
+                          {"101", "101", 0x101, 0x01},
+                          {"xyz", "00", 0, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed);
+        ShellRig rig;
+        MainWindowLogic& logic = rig.Start();
+        const std::string image = rig.WriteImage("e.bin", ShellRig::Spec(1));
+        ASSERT_TRUE(logic.LoadImage(image));
+        logic.AdrTxChange(c.typed);
+        EXPECT_EQ(rig.settings.values["adr_exp"], c.stored);
+        EXPECT_EQ(rig.view.panels[2], "Adres : " + c.stored);
+        EXPECT_EQ(logic.UnitAddress(), c.value);
+
+        // The next session reads it back.
+        ShellRig next;
+        next.settings.values = rig.settings.values;
+        MainWindowLogic& again = next.Start();
+        ASSERT_TRUE(again.LoadImage(image));
+        EXPECT_EQ(next.view.Get(Control::AdrTx), c.stored);
+        EXPECT_EQ(again.UnitAddress(), c.value);
+        EXPECT_EQ(again.BootAddress(), c.frameByte);
+    }
+}
+
 TEST(ShellEntry, LeavingAnIncompleteSerialNumberShowsTheMaskError) {
     ShellRig rig;
     MainWindowLogic& logic = rig.Start();
@@ -455,9 +492,11 @@ TEST(ShellEntry, LeavingAnIncompleteSerialNumberShowsTheMaskError) {
               "Incorrect serial number for access controller.\rEnter correct address");
     logic.EdNrSerialChange("12AB34CD");
     EXPECT_TRUE(logic.EdNrSerialExit());
+    // An emptied field is valid and means no serial number is inserted.
     logic.EdNrSerialChange("");
     EXPECT_TRUE(logic.EdNrSerialExit());
     EXPECT_EQ(rig.view.messages.size(), 1u);
+    EXPECT_FALSE(logic.SerialChanged());
 }
 
 TEST(ShellEntry, ReadSerialFromTheImage) {

@@ -144,6 +144,60 @@ TEST(ShellProcess, StopAnsweredNoGoesOnAndYesReachesEveryProgrammer) {
     }
 }
 
+// The command line's interrupt may come while the image is still read, or before the Start:
+// the process must then end without reaching the unit, and an unattended run must not look
+// like one that reached a step.
+TEST(ShellProcess, StopBeforeTheProgrammerExistsKeepsTheStartFromTheUnit) {
+    for (bool duringLoad : {true, false}) {
+        SCOPED_TRACE(duringLoad ? "during the load" : "before the Start");
+        ProcessRig rig(1);
+        MainWindowLogic& logic = rig.Start();
+        bool stopped = false;
+        if (duringLoad)
+            rig.pump.AddHook([&] {
+                if (rig.view.infoWindowVisible && !stopped) {
+                    stopped = true;
+                    logic.StopButClick(false);
+                }
+            });
+        else
+            logic.StopButClick(false);
+        const std::size_t opensBefore = rig.port.OpenCount();
+        logic.Timer1Timer();
+        EXPECT_EQ(rig.runs, 0);
+        EXPECT_EQ(rig.port.OpenCount() - opensBefore, duringLoad ? 1u : 0u); // the probe only
+        EXPECT_FALSE(rig.port.IsOpen());
+        EXPECT_EQ(rig.view.Get(Control::InfoTx), "Process status: Interrupting process");
+        EXPECT_EQ(logic.ExitStatus(), -1);
+        EXPECT_TRUE(logic.Records().empty());
+        EXPECT_EQ(logic.State(), kReady);
+
+        // The stop belonged to that Start only.
+        logic.ProgButClick();
+        EXPECT_EQ(rig.runs, 1);
+    }
+}
+
+// The programmers put the percentage into the application title; the window title is what
+// the desktop shows, so it carries the application title while the process runs.
+TEST(ShellProcess, WindowTitleShowsTheProgressWhileRunningAndTheCaptionAfter) {
+    ProcessRig rig(1);
+    MainWindowLogic& logic = rig.Start();
+    const Text caption = UnitTypeTitle(1);
+    ASSERT_EQ(rig.view.Get(Control::MainWindow), caption);
+    Text atStart, during;
+    rig.during = [&] {
+        atStart = rig.view.Get(Control::MainWindow);
+        logic.SetApplicationTitle("Tarnik v2.01A_EN  42 %");
+        during = rig.view.Get(Control::MainWindow);
+    };
+    logic.ProgButClick();
+    EXPECT_EQ(atStart, "Tarnik v2.01A_EN  ");
+    EXPECT_EQ(during, "Tarnik v2.01A_EN  42 %");
+    EXPECT_EQ(rig.view.appTitle, "Tarnik v2.01A_EN  42 %");
+    EXPECT_EQ(rig.view.Get(Control::MainWindow), caption);
+}
+
 TEST(ShellProcess, ClosingDuringAProcess) {
     ProcessRig rig(2);
     MainWindowLogic& logic = rig.Start();

@@ -40,6 +40,11 @@ TEST(HexCodec, HexToBytesWithAndWithoutSum) {
     EXPECT_EQ(HexToBytes("", true), Bytes({0x00}));
     EXPECT_EQ(HexToBytes("FFFF0580", true), Bytes({0xFF, 0xFF, 0x05, 0x80, 0x83}));
     EXPECT_EQ(HexToBytes("zz1z", false), Bytes({0x00, 0x01}));
+
+    // The result may replace the text it is read from.
+    Text same = "4142";
+    HexToBytes(same, true, same);
+    EXPECT_EQ(same, Bytes({0x41, 0x42, 0x83}));
 }
 
 TEST(HexCodec, ByteListsAndCopies) {

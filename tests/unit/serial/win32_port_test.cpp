@@ -95,14 +95,6 @@ TEST(Win32PortList, ReadFromTheDeviceMapWithTheDriverNameBeside) {
     EXPECT_TRUE(found);
 }
 
-TEST(Win32PortList, GivenListSeparatedBySemicolons) {
-    const std::vector<PortInfo> ports = ParsePortList("COM5;;COM12;");
-    ASSERT_EQ(ports.size(), 2u);
-    EXPECT_EQ(ports[0].name, "COM5");
-    EXPECT_EQ(ports[1].name, "COM12");
-    EXPECT_EQ(SystemPortPath("COM12"), "COM12");
-}
-
 TEST(Win32Port, MissingPortFailsWithItsReasonAndStaysClosed) {
     PlainMessagePump pump;
     TComm64 comm(pump);

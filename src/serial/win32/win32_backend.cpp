@@ -120,8 +120,8 @@ public:
                 return Result::Event;
             }
             // Some drivers end the wait without naming the event: look at the input queue.
-            if (NewInput(mask)) return Result::Event;
-            return Pause(kSilentWaitRetryMs);
+            const Result input = CheckInput(mask);
+            return input == Result::TimedOut ? Pause(kSilentWaitRetryMs) : input;
         }
         default:
             return Result::TimedOut;
@@ -145,18 +145,20 @@ public:
 private:
     Result PollInputQueue(std::uint32_t& mask) {
         if (Pause(kQueuePollMs) == Result::Stopped) return Result::Stopped;
-        return NewInput(mask) ? Result::Event : Result::TimedOut;
+        return CheckInput(mask);
     }
 
-    // Bytes that arrived since the last dispatch count as a character received; bytes that a
-    // dispatch left unread do not, as with the system's own event.
-    bool NewInput(std::uint32_t& mask) {
+    // Bytes that arrived since the last dispatch count as a character received (Event);
+    // bytes that a dispatch left unread do not, as with the system's own event (TimedOut).
+    // A port that does not answer is looked at again after the line-down pause.
+    Result CheckInput(std::uint32_t& mask) {
         const int queued = QueuedBytes();
-        if (queued < 0) return false;
+        if (queued < 0) return BackOff();
         const bool arrived = watchRx_ && queued > backlog_;
         backlog_ = queued;
-        if (arrived) mask = kEventRxChar;
-        return arrived;
+        if (!arrived) return Result::TimedOut;
+        mask = kEventRxChar;
+        return Result::Event;
     }
 
     // Bytes in the driver's input queue, or -1 when the port does not answer. The call that

@@ -9,8 +9,10 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <windows.h>
 
@@ -111,10 +113,30 @@ TEST(Win32Port, MissingPortFailsWithItsReasonAndStaysClosed) {
     EXPECT_FALSE(comm.SetDTR(true));
 }
 
+// ctest runs the tests side by side, each in a process of its own, and all of them share the
+// one echo line: a named mutex gives it to one test at a time.
+class EchoLineLock {
+public:
+    EchoLineLock() : mutex_(CreateMutexA(nullptr, FALSE, "tarnik-test-echo-line")) {
+        if (mutex_) WaitForSingleObject(mutex_, INFINITE);
+    }
+    ~EchoLineLock() {
+        if (!mutex_) return;
+        ReleaseMutex(mutex_);
+        CloseHandle(mutex_);
+    }
+    EchoLineLock(const EchoLineLock&) = delete;
+    EchoLineLock& operator=(const EchoLineLock&) = delete;
+
+private:
+    HANDLE mutex_;
+};
+
 class Win32Exchange : public ::testing::Test {
 protected:
     void SetUp() override {
         if (EchoPort().empty()) GTEST_SKIP() << "TARNIK_TEST_ECHO_PORT is not set";
+        lock_ = std::make_unique<EchoLineLock>();
         comm.SetDeviceName(EchoPort());
         comm.SetBaudRate(cbr38400);
         ASSERT_TRUE(comm.Open());
@@ -128,8 +150,14 @@ protected:
         return got;
     }
 
+    void TearDown() override {
+        comm.Close();
+        lock_.reset();
+    }
+
     PlainMessagePump pump;
     TComm64 comm{pump};
+    std::unique_ptr<EchoLineLock> lock_;
 };
 
 TEST_F(Win32Exchange, ArrivalsReachTheHandlerOnTheMainThread) {

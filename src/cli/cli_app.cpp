@@ -24,8 +24,13 @@ constexpr const char* kVersion = "2.01A";
 constexpr int kSharedAddressType = 15;
 constexpr int kAddressOwnerType = 9;
 
+// Windows hands the whole 32-bit status to the caller; POSIX shells see its low byte.
 int ExitCode(int status) {
+#ifdef _WIN32
+    return status;
+#else
     return static_cast<int>(static_cast<unsigned>(status) & 0xFFu);
+#endif
 }
 
 int ListPorts(std::FILE* out) {

@@ -1,6 +1,9 @@
 #include "support/temp_dir.h"
 
 #include <cstdlib>
+#ifdef _WIN32
+#include <process.h>
+#endif
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -10,9 +13,10 @@ namespace tarnik::testing {
 TempDir::TempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "tarnik-test-XXXXXX").string();
 #ifdef _WIN32
+    // Test programs run side by side: the process id keeps their folders apart.
     static int counter = 0;
     path_ = std::filesystem::temp_directory_path() /
-            ("tarnik-test-" + std::to_string(std::rand()) + "-" + std::to_string(++counter));
+            ("tarnik-test-" + std::to_string(_getpid()) + "-" + std::to_string(++counter));
     std::filesystem::create_directories(path_);
 #else
     if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot create a temporary folder");

@@ -10,6 +10,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 
 namespace tarnik {
@@ -18,6 +19,11 @@ namespace {
 
 // While the device is gone (an unplugged adapter), the event wait is retried this often.
 constexpr DWORD kLineDownRetryMs = 500;
+// A wait that ended without naming an event and without new input is renewed after this
+// pause, so a driver that ends such waits at once cannot make the thread spin.
+constexpr DWORD kSilentWaitRetryMs = 5;
+// How often the input queue is looked at on a port whose driver has no event waits.
+constexpr DWORD kQueuePollMs = 5;
 
 constexpr DWORD kPurgeInput = PURGE_RXABORT | PURGE_RXCLEAR; // 0x0A
 
@@ -73,7 +79,7 @@ HANDLE OpenDevice(const std::string& name) {
 
 class Win32EventWaiter final : public EventWaiter {
 public:
-    Win32EventWaiter(HANDLE port, DWORD mask) : port_(port) {
+    Win32EventWaiter(HANDLE port, DWORD mask) : port_(port), watchRx_((mask & kEventRxChar) != 0) {
         SetCommMask(port_, mask);
         stopEvent_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         waitEvent_ = CreateEventA(nullptr, TRUE, TRUE, nullptr);
@@ -87,12 +93,18 @@ public:
     Win32EventWaiter& operator=(const Win32EventWaiter&) = delete;
 
     Result Wait(std::uint32_t& mask) override {
+        if (polling_) return PollInputQueue(mask);
         // After a time-out the outstanding wait stays in force and is not issued again.
         if (!pending_) {
             eventMask_ = 0;
             if (!WaitCommEvent(port_, &eventMask_, &overlapped_) &&
-                GetLastError() != ERROR_IO_PENDING)
-                return BackOff();
+                GetLastError() != ERROR_IO_PENDING) {
+                // A driver without event waits (wine's, on a port mapped to a pseudo-terminal)
+                // still reports its input queue: watch that for the rest of this session.
+                if (QueuedBytes() < 0) return BackOff();
+                polling_ = true;
+                return PollInputQueue(mask);
+            }
             pending_ = true;
         }
         HANDLE list[2] = {stopEvent_, waitEvent_};
@@ -103,12 +115,21 @@ public:
             pending_ = false;
             DWORD unused = 0;
             if (!GetOverlappedResult(port_, &overlapped_, &unused, FALSE)) return BackOff();
-            mask = eventMask_;
-            return mask != 0 ? Result::Event : Result::TimedOut;
+            if (eventMask_ != 0) {
+                mask = eventMask_;
+                return Result::Event;
+            }
+            // Some drivers end the wait without naming the event: look at the input queue.
+            const Result input = CheckInput(mask);
+            return input == Result::TimedOut ? Pause(kSilentWaitRetryMs) : input;
         }
         default:
             return Result::TimedOut;
         }
+    }
+
+    void Dispatched(bool inputTaken) override {
+        backlog_ = inputTaken ? 0 : std::max(QueuedBytes(), 0);
     }
 
     void Stop() override { SetEvent(stopEvent_); }
@@ -122,19 +143,51 @@ public:
     }
 
 private:
-    // The wait cannot be issued (device gone): try again later instead of spinning.
-    Result BackOff() {
-        return WaitForSingleObject(stopEvent_, kLineDownRetryMs) == WAIT_OBJECT_0
-                   ? Result::Stopped
-                   : Result::TimedOut;
+    Result PollInputQueue(std::uint32_t& mask) {
+        if (Pause(kQueuePollMs) == Result::Stopped) return Result::Stopped;
+        return CheckInput(mask);
     }
 
+    // Bytes that arrived since the last dispatch count as a character received (Event);
+    // bytes that a dispatch left unread do not, as with the system's own event (TimedOut).
+    // A port that does not answer is looked at again after the line-down pause.
+    Result CheckInput(std::uint32_t& mask) {
+        const int queued = QueuedBytes();
+        if (queued < 0) return BackOff();
+        const bool arrived = watchRx_ && queued > backlog_;
+        backlog_ = queued;
+        if (!arrived) return Result::TimedOut;
+        mask = kEventRxChar;
+        return Result::Event;
+    }
+
+    // Bytes in the driver's input queue, or -1 when the port does not answer. The call that
+    // reports the queue also clears the line-error flags; a session without event masks
+    // cannot report those anyway.
+    int QueuedBytes() const {
+        COMSTAT comstat{};
+        DWORD errors = 0;
+        if (!ClearCommError(port_, &errors, &comstat)) return -1;
+        return static_cast<int>(comstat.cbInQue);
+    }
+
+    Result Pause(DWORD ms) {
+        return WaitForSingleObject(stopEvent_, ms) == WAIT_OBJECT_0 ? Result::Stopped
+                                                                    : Result::TimedOut;
+    }
+
+    // The wait cannot be issued (device gone): try again later instead of spinning.
+    Result BackOff() { return Pause(kLineDownRetryMs); }
+
     HANDLE port_;
+    const bool watchRx_;
+    int backlog_ = 0;
     HANDLE stopEvent_ = nullptr;
     HANDLE waitEvent_ = nullptr;
     OVERLAPPED overlapped_{};
     DWORD eventMask_ = 0;
     bool pending_ = false;
+    bool polling_ = false;
 };
 
 class Win32Backend final : public SerialBackend {

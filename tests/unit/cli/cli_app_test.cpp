@@ -44,7 +44,12 @@ TEST(CliStartUp, SettingThatCannotBeReadIsShownAndEndsWithMinusOne) {
     UnreadableSettings settings;
     const int code = cli::RunCli({"--port=" + (dir / "no-port").string(), "P=" + image},
                                  "/usr/bin/tarnik-cli", streams, &settings);
+    // Windows hands the whole status to the caller, POSIX shells its low byte.
+#ifdef _WIN32
+    EXPECT_EQ(code, -1);
+#else
     EXPECT_EQ(code, 255);
+#endif
     EXPECT_EQ(Contents(out), "Exit status: -1\n");
     EXPECT_NE(Contents(err).find("Invalid data type for 'vrf'"), std::string::npos);
     std::fclose(out);

@@ -198,7 +198,7 @@ void AudioUnit::OnRecord(const Command& command, bool repeat, bool verification)
 }
 
 void AudioUnit::AnswerStatus(const Command& command, std::uint8_t status, std::uint32_t delayMs) {
-    Text body = Bytes({6, Address(), kFrameKind, command.code, status});
+    Text body = Bytes({6, AnswerAddress(), kFrameKind, command.code, status});
     body.push_back(AsChar(CheckByte(body)));
     std::uint16_t key = command.keptKey;
     Answer(kMarker + ScrambleRun(body, key), delayMs);

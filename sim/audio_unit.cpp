@@ -87,7 +87,8 @@ UnitModel::Parse AudioUnit::ParseOne() {
 bool AudioUnit::Advance(std::uint8_t code, bool& repeat) {
     repeat = stage_ >= 0 && kSequence[stage_] == code;
     if (repeat) return true;
-    auto next = static_cast<std::size_t>(stage_ + 1);
+    const int following = stage_ + 1;
+    auto next = static_cast<std::size_t>(following);
     if (next < kSequence.size() && IsRecordCommand(kSequence[next]) &&
         next + 1 < kSequence.size() && kSequence[next + 1] == code) {
         // A pass without records: only right for an image of at most one record.

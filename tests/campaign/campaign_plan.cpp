@@ -92,7 +92,7 @@ Family MainFamily() {
     Family f;
     f.name = "TS19_WR";
     f.unitTypes = {0, 1, 2, 3, 6, 7, 8, 10, 11, 12, 13, 14, 16, 17, 18};
-    f.typesWithAddress = {1, 2, 8, 11};
+    f.typesWithAddress = {1, 2, 8}; // type 11 always works at address 0
     f.successExit = TS19_WR::kStartApplication;
     f.errorExitOffset = TS19_WR::kErrorExitOffset;
     f.wrongUnitExit = TS19_WR::kIdentification;

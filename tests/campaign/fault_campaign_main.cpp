@@ -2,7 +2,7 @@
 // drawn fault per run, checks every run's invariants and ends with a table. Exit status 1 on
 // any invariant violation, 2 on bad arguments.
 //   fault_campaign --sim PATH --cli PATH [--runs N] [--seed S] [--only INDEX] [--keep DIR]
-//                  [--keep-all]
+//                  [--keep-all] [--jobs N]
 // The files of a run with a violation (image, emulator report, output) are kept under DIR.
 #include "campaign.h"
 
@@ -12,12 +12,14 @@
 #include "support/temp_dir.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
-#include <numeric>
+#include <mutex>
+#include <thread>
 
 namespace {
 
@@ -32,6 +34,7 @@ struct Options {
     std::uint64_t seed = 0;
     std::optional<int> only;
     std::string keep = "campaign-failures";
+    int jobs = 1;         // runs side by side
     bool keepAll = false; // keep the files of every run, not only of failed ones
 };
 
@@ -111,18 +114,11 @@ Run Execute(const Options& options, const Family& family, const RunPlan& plan, i
     WriteImages(plan, good, given);
 
     std::vector<std::string>& s = run.simArgs;
-    s = {"--type",
-         std::to_string(plan.unitType),
-         "--image",
-         good.string(),
-         "--report",
-         (dir / "report.json").string(),
-         "--idle-timeout-ms",
+    s = {"--type", std::to_string(plan.unitType), "--image", good.string(), "--report",
+         (dir / "report.json").string(), "--idle-timeout-ms",
          // The loader never speaks to the unit when its image is damaged.
          std::to_string(plan.damageImage ? kShortIdleTimeoutMs : kIdleTimeoutMs),
-         "--hangup-grace-ms",
-         std::to_string(kHangupGraceMs),
-         "--seed",
+         "--hangup-grace-ms", std::to_string(kHangupGraceMs), "--seed",
          std::to_string(options.seed + static_cast<std::uint64_t>(index))};
     if (plan.address) s.insert(s.end(), {"--address", Hex2(*plan.address)});
     if (plan.wire) s.push_back("--wire");
@@ -198,7 +194,7 @@ struct Tally {
 };
 
 void PrintRow(const std::string& name, const Tally& t) {
-    std::printf("%-20s %6d %9d %13d %11d %10.1f\n", name.c_str(), t.runs, t.successes,
+    std::printf("%-28s %6d %9d %13d %11d %10.1f\n", name.c_str(), t.runs, t.successes,
                 t.cleanFailures, t.violations, t.longestMs / 1000.0);
 }
 
@@ -218,6 +214,8 @@ bool ParseArguments(int argc, char** argv, Options& o) {
             o.only = std::atoi(argv[++i]);
         else if (arg == "--keep" && hasValue)
             o.keep = argv[++i];
+        else if (arg == "--jobs" && hasValue)
+            o.jobs = std::max(1, std::atoi(argv[++i]));
         else if (arg == "--keep-all")
             o.keepAll = true;
         else
@@ -234,7 +232,7 @@ int main(int argc, char** argv) {
         std::chrono::system_clock::now().time_since_epoch().count() % 1000000000);
     if (!ParseArguments(argc, argv, options)) {
         std::cerr << "usage: fault_campaign --sim PATH --cli PATH [--runs N] [--seed S] "
-                     "[--only INDEX] [--keep DIR] [--keep-all]\n";
+                     "[--only INDEX] [--keep DIR] [--keep-all] [--jobs N]\n";
         return 2;
     }
     // The program's settings go to a folder of the campaign's own.
@@ -248,45 +246,60 @@ int main(int argc, char** argv) {
     std::map<std::string, Tally> byFault;
     Tally total;
     std::string longestRun;
+    std::mutex mutex; // guards the tallies and the output
     const int first = options.only.value_or(0);
     const int last = options.only ? *options.only + 1 : options.runs;
-    for (int index = first; index < last; ++index) {
-        const RunPlan plan = DrawRun(families, options.seed, index);
-        const Family& family =
-            *std::find_if(families.begin(), families.end(),
-                          [&](const Family& f) { return f.name == plan.family; });
-        const tarnik::testing::TempDir dir;
-        const Run run = Execute(options, family, plan, index, dir.path());
-        const Verdict verdict =
-            run.judgement.violations.empty() ? run.judgement.verdict : Verdict::Violation;
-        for (Tally* t : {&byFault[plan.family + " " + plan.fault], &total}) {
-            ++t->runs;
-            t->successes += verdict == Verdict::Success;
-            t->cleanFailures += verdict == Verdict::CleanFailure;
-            t->violations += verdict == Verdict::Violation;
-            t->longestMs = std::max(t->longestMs, run.outcome.durationMs);
-        }
-        if (run.outcome.durationMs == total.longestMs)
-            longestRun = "run " + std::to_string(index) + ", " + plan.fault;
-        const char* word = verdict == Verdict::Success        ? "success"
-                           : verdict == Verdict::CleanFailure ? "clean failure"
-                                                              : "VIOLATION";
-        std::printf("run %4d  type %2d %-4s %s %-18s %-28s -> %s, status %ld, %.1f s\n", index,
-                    plan.unitType, plan.wire ? "wire" : "", plan.verify ? "V=1" : "V=0",
-                    plan.fault.c_str(), Join(plan.simArgs).c_str(), word,
-                    run.outcome.exitStatus.value_or(-999), run.outcome.durationMs / 1000.0);
-        if (verdict == Verdict::Violation) {
-            for (const std::string& v : run.judgement.violations)
-                std::printf("          violation: %s\n", v.c_str());
-            std::printf("          tarnik-sim %s\n          tarnik-cli %s\n",
-                        Join(run.simArgs).c_str(), Join(run.cliArgs).c_str());
-        }
-        if (verdict == Verdict::Violation || options.keepAll)
-            KeepRun(options, run, index, dir.path());
-        std::fflush(stdout);
-    }
+    std::atomic<int> next{first};
 
-    std::printf("\n%-20s %6s %9s %13s %11s %10s\n", "fault", "runs", "successes", "clean failures",
+    const auto worker = [&] {
+        for (int index = next++; index < last; index = next++) {
+            const RunPlan plan = DrawRun(families, options.seed, index);
+            const Family& family =
+                *std::find_if(families.begin(), families.end(),
+                              [&](const Family& f) { return f.name == plan.family; });
+            const tarnik::testing::TempDir dir;
+            const Run run = Execute(options, family, plan, index, dir.path());
+            const Verdict verdict =
+                run.judgement.violations.empty() ? run.judgement.verdict : Verdict::Violation;
+
+            const std::lock_guard<std::mutex> lock(mutex);
+            for (Tally* t : {&byFault[plan.family + " " + plan.fault], &total}) {
+                ++t->runs;
+                t->successes += verdict == Verdict::Success;
+                t->cleanFailures += verdict == Verdict::CleanFailure;
+                t->violations += verdict == Verdict::Violation;
+                t->longestMs = std::max(t->longestMs, run.outcome.durationMs);
+            }
+            if (run.outcome.durationMs == total.longestMs)
+                longestRun = "run " + std::to_string(index) + ", " + plan.fault;
+            const char* word = verdict == Verdict::Success        ? "success"
+                               : verdict == Verdict::CleanFailure ? "clean failure"
+                                                                  : "VIOLATION";
+            std::printf("run %4d  type %2d %-4s %s %-18s %-28s -> %s, status %ld, %.1f s\n", index,
+                        plan.unitType, plan.wire ? "wire" : "", plan.verify ? "V=1" : "V=0",
+                        plan.fault.c_str(), Join(plan.simArgs).c_str(), word,
+                        run.outcome.exitStatus.value_or(-999), run.outcome.durationMs / 1000.0);
+            if (verdict == Verdict::Violation) {
+                for (const std::string& v : run.judgement.violations)
+                    std::printf("          violation: %s\n", v.c_str());
+                std::printf("          tarnik-sim %s\n          tarnik-cli %s\n",
+                            Join(run.simArgs).c_str(), Join(run.cliArgs).c_str());
+            }
+            if (verdict == Verdict::Violation || options.keepAll)
+                KeepRun(options, run, index, dir.path());
+            std::fflush(stdout);
+        }
+    };
+    // The runs mostly wait for their time-outs, so a few side by side cost little processor
+    // time.
+    std::vector<std::thread> workers;
+    for (int i = 1; i < options.jobs; ++i)
+        workers.emplace_back(worker);
+    worker();
+    for (std::thread& t : workers)
+        t.join();
+
+    std::printf("\n%-28s %6s %9s %13s %11s %10s\n", "fault", "runs", "successes", "clean failures",
                 "violations", "longest s");
     for (const auto& [name, tally] : byFault)
         PrintRow(name, tally);

@@ -49,7 +49,8 @@ void End(pid_t pid) {
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args,
                            const std::string& errorFile) {
     int pipeFds[2];
-    if (pipe(pipeFds) != 0) return;
+    // Close-on-exec, so children started side by side do not hold each other's pipes open.
+    if (pipe2(pipeFds, O_CLOEXEC) != 0) return;
     std::vector<std::string> all = args;
     all.insert(all.begin(), program);
     std::vector<char*> argv = Pointers(all);

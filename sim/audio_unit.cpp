@@ -87,7 +87,8 @@ UnitModel::Parse AudioUnit::ParseOne() {
 bool AudioUnit::Advance(std::uint8_t code, bool& repeat) {
     repeat = stage_ >= 0 && kSequence[stage_] == code;
     if (repeat) return true;
-    auto next = static_cast<std::size_t>(stage_ + 1);
+    const int following = stage_ + 1;
+    auto next = static_cast<std::size_t>(following);
     if (next < kSequence.size() && IsRecordCommand(kSequence[next]) &&
         next + 1 < kSequence.size() && kSequence[next + 1] == code) {
         // A pass without records: only right for an image of at most one record.
@@ -198,7 +199,7 @@ void AudioUnit::OnRecord(const Command& command, bool repeat, bool verification)
 }
 
 void AudioUnit::AnswerStatus(const Command& command, std::uint8_t status, std::uint32_t delayMs) {
-    Text body = Bytes({6, Address(), kFrameKind, command.code, status});
+    Text body = Bytes({6, AnswerAddress(), kFrameKind, command.code, status});
     body.push_back(AsChar(CheckByte(body)));
     std::uint16_t key = command.keptKey;
     Answer(kMarker + ScrambleRun(body, key), delayMs);

@@ -108,7 +108,7 @@ void MainFamilyUnit::OnPlain(const Frame& frame) {
         OnIdentify();
         break;
     case 0x05:
-        Answer(PlainFrame(Marker(), Address(), 0x05,
+        Answer(PlainFrame(Marker(), AnswerAddress(), 0x05,
                           Text(Options().serial.begin(), Options().serial.end())));
         break;
     case 0x04:
@@ -125,7 +125,7 @@ void MainFamilyUnit::OnPlain(const Frame& frame) {
 
 void MainFamilyUnit::OnIdentify() {
     if (Options().faults.wrongType) foreignTypeReported_ = true;
-    Answer(PlainFrame(Marker(), Address(), 0x80, Text(1, AsChar(ReportedTypeCode()))));
+    Answer(PlainFrame(Marker(), AnswerAddress(), 0x80, Text(1, AsChar(ReportedTypeCode()))));
 }
 
 void MainFamilyUnit::OnBootloaderRequest() {
@@ -265,7 +265,7 @@ void MainFamilyUnit::OnErase(int block, std::uint16_t key) {
     // host advances it after every progress status.
     for (std::size_t i = 0; i < statuses.size(); ++i) {
         const Text scrambled = ScrambleRun(statuses.substr(i, 1), key);
-        Answer(kMarkerEE + Text(1, AsChar(Address())) + scrambled,
+        Answer(kMarkerEE + Text(1, AsChar(AnswerAddress())) + scrambled,
                static_cast<std::uint32_t>(i + 1) * Options().eraseStepMs);
     }
     if (!faults.eraseFail) (block == 1 ? block1Erased_ : block2Erased_) = true;

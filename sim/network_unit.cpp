@@ -99,7 +99,7 @@ UnitModel::Parse NetworkUnit::ParseHandshake(std::size_t position, bool ist) {
         return Parse::Consumed;
     }
     // The unit answers with its own address, then restarts into its bootloader.
-    Answer(Text(1, AsChar(Address())) + (ist ? "ist" : "ise"));
+    Answer(Text(1, AsChar(AnswerAddress())) + (ist ? "ist" : "ise"));
     bootloader_ = true;
     contacted_ = true;
     return Parse::Consumed;
@@ -142,7 +142,7 @@ void NetworkUnit::OnIdentify() {
         data +=
             Bytes({Bcd(date->day), Bcd(date->month), Bcd(date->year / 100), Bcd(date->year % 100)});
     }
-    Answer(PlainFrame(0xFF, Address(), 0x80, data));
+    Answer(PlainFrame(0xFF, AnswerAddress(), 0x80, data));
 }
 
 void NetworkUnit::OnRestart() {

@@ -86,6 +86,7 @@ std::string SimUsage() {
            "faults: --silent --wrong-type --bootloader-active --erase-progress 1,1,2\n"
            "        --erase-fail --drop-ack N --noise --hangup-at-record N\n"
            "        --answer-delay-ms N --verify-mismatch N   (records count from 0)\n"
+           "        --noise-rate PERCENT --duplicate-answers --foreign-address\n"
            "Prints \"PTY <path>\", serves one session on that pseudo-terminal and exits 0 when\n"
            "the host did what a correct host does, 1 otherwise.\n";
 }
@@ -104,6 +105,8 @@ ParseOutcome ParseSimArguments(const std::vector<std::string>& args, SimOptions&
         {"--bootloader-active", [&] { faults.bootloaderActive = true; }},
         {"--erase-fail", [&] { faults.eraseFail = true; }},
         {"--noise", [&] { faults.noise = true; }},
+        {"--duplicate-answers", [&] { faults.duplicateAnswers = true; }},
+        {"--foreign-address", [&] { faults.foreignAddress = true; }},
     };
     const std::map<std::string, std::function<bool(const std::string&)>> valued = {
         {"--type",
@@ -150,6 +153,12 @@ ParseOutcome ParseSimArguments(const std::vector<std::string>& args, SimOptions&
          [&](const std::string& v) { return ParseIndex(v, faults.hangupAtRecord); }},
         {"--verify-mismatch",
          [&](const std::string& v) { return ParseIndex(v, faults.verifyMismatch); }},
+        {"--noise-rate",
+         [&](const std::string& v) {
+             faults.noise = true;
+             return ParseNumber(v, faults.noisePercent) && faults.noisePercent >= 1 &&
+                    faults.noisePercent <= 100;
+         }},
         {"--answer-delay-ms",
          [&](const std::string& v) { return ParseNumber(v, faults.answerDelayMs); }},
     };

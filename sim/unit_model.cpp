@@ -310,11 +310,18 @@ void UnitModel::Answer(const Text& bytes, std::uint32_t extraDelayMs) {
     const std::uint32_t due =
         frameTime_ + options_.processingDelayMs + options_.faults.answerDelayMs + extraDelayMs;
     QueueOutput(bytes, due);
-    if (options_.faults.noise) QueueOutput(Junk(), lastOutputDue_ + 1);
+    if (options_.faults.duplicateAnswers) QueueOutput(bytes, due);
+    if (options_.faults.noise && NoiseFollows()) QueueOutput(Junk(), lastOutputDue_ + 1);
+}
+
+bool UnitModel::NoiseFollows() {
+    if (options_.faults.noisePercent >= 100) return true;
+    return std::uniform_int_distribution<std::uint32_t>(0, 99)(noise_) <
+           options_.faults.noisePercent;
 }
 
 void UnitModel::AnswerScrambled(const Text& payload, std::uint16_t key, std::uint32_t delayMs) {
-    Answer(Bytes({0xEE, 0xEE, Address()}) + ScrambleRun(payload, key), delayMs);
+    Answer(Bytes({0xEE, 0xEE, AnswerAddress()}) + ScrambleRun(payload, key), delayMs);
 }
 
 void UnitModel::QueueOutput(const Text& bytes, std::uint32_t dueMs) {

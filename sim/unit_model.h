@@ -135,6 +135,8 @@ protected:
     // Queues an answer, due the processing delay (plus extraDelayMs, the injected answer
     // delay and its time on the wire) after the frame being handled.
     void Answer(const Text& bytes, std::uint32_t extraDelayMs = 0);
+    // Whether junk follows this answer (noise at the configured rate).
+    bool NoiseFollows();
     // Answers EE EE, the unit's address and the payload scrambled from `key` (the bootloaders
     // of the main family and of the network modules).
     void AnswerScrambled(const Text& payload, std::uint16_t key, std::uint32_t delayMs = 0);
@@ -143,6 +145,11 @@ protected:
     std::uint32_t FrameTime() const { return frameTime_; }
     bool Silent() const { return options_.faults.silent; }
     std::uint8_t Address() const { return options_.address; }
+    // The address the unit's answers carry: its own, or another one under that fault.
+    std::uint8_t AnswerAddress() const {
+        return static_cast<std::uint8_t>(options_.address +
+                                         (options_.faults.foreignAddress ? 1 : 0));
+    }
     // The unit type code the unit reports (another type under the wrong-type fault).
     std::uint8_t ReportedTypeCode() const;
     // The image records the host is expected to send, or null.

@@ -41,11 +41,14 @@ struct UnitDate {
 };
 
 struct UnitFaults {
-    bool silent = false;           // never answers
-    bool wrongType = false;        // reports a unit type other than its own
-    bool bootloaderActive = false; // starts in its bootloader, the application does not run
-    bool eraseFail = false; // erasure fails: status 0x20 (network modules: no answer at all)
-    bool noise = false;            // junk bytes after every answer
+    bool silent = false;              // never answers
+    bool wrongType = false;           // reports a unit type other than its own
+    bool bootloaderActive = false;    // starts in its bootloader, the application does not run
+    bool eraseFail = false;           // erasure fails: status 0x20 (network modules: no answer)
+    bool noise = false;               // junk bytes after answers
+    std::uint32_t noisePercent = 100; // with noise: the share of answers followed by junk
+    bool duplicateAnswers = false;    // every answer is sent twice
+    bool foreignAddress = false;      // answers carry another unit's address (address + 1)
     std::vector<std::uint8_t> eraseProgress; // statuses sent before the final one (1 or 2)
     int dropAck = -1;        // the first try of this record (index from 0) gets no answer
     int hangupAtRecord = -1; // the unit drops the line when this record arrives
@@ -54,7 +57,8 @@ struct UnitFaults {
 
     // True when a correct host cannot finish the session against these faults.
     bool BlockCompletion() const {
-        return silent || wrongType || eraseFail || hangupAtRecord >= 0 || verifyMismatch >= 0;
+        return silent || wrongType || eraseFail || hangupAtRecord >= 0 || verifyMismatch >= 0 ||
+               foreignAddress;
     }
 };
 

@@ -7,7 +7,11 @@ namespace tarnik {
 
 std::optional<long long> ParseDecimal(const std::string& text) {
     std::string_view digits = text;
-    if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
+    // One sign at most: from_chars takes a minus itself, so a minus after a plus is refused here.
+    if (!digits.empty() && digits.front() == '+') {
+        digits.remove_prefix(1);
+        if (!digits.empty() && digits.front() == '-') return std::nullopt;
+    }
     long long value = 0;
     const char* end = digits.data() + digits.size();
     const auto [ptr, ec] = std::from_chars(digits.data(), end, value);

@@ -144,6 +144,11 @@ bool IsCommentLine(const std::string& trimmed) {
     return !trimmed.empty() && (trimmed.front() == ';' || trimmed.front() == '#');
 }
 
+// A line without the carriage return of a CRLF ending.
+std::string WithoutLineEnd(const std::string& line) {
+    return !line.empty() && line.back() == '\r' ? line.substr(0, line.size() - 1) : line;
+}
+
 // The key of a name=value line, or nothing for any other line.
 std::optional<Text> KeyOfLine(const std::string& line, std::size_t* equals = nullptr) {
     const std::string trimmed = Trim(line);
@@ -158,10 +163,10 @@ std::optional<Lines> ReadLines(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return std::nullopt;
     Lines lines;
-    for (std::string line; std::getline(in, line);) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
+    // Lines are kept with a carriage return of a CRLF ending, so a rewrite gives every line it
+    // does not change back byte for byte; the readers below treat that return as the end.
+    for (std::string line; std::getline(in, line);)
         lines.push_back(std::move(line));
-    }
     return lines;
 }
 
@@ -342,7 +347,8 @@ Text IniSettingsStore::ReadSetting(const Text& name) {
     for (std::size_t i = section->first; i < section->second; ++i) {
         std::size_t equals = 0;
         const std::optional<Text> key = KeyOfLine((*lines)[i], &equals);
-        if (key && *key == name) return UnescapeIniValue((*lines)[i].substr(equals + 1));
+        if (key && *key == name)
+            return UnescapeIniValue(WithoutLineEnd((*lines)[i]).substr(equals + 1));
     }
     return {};
 }

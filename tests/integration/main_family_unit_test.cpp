@@ -242,6 +242,38 @@ TEST(MainFamilyUnit, NoiseAndAnswerDelayKeepTheAnswersIntact) {
     }
 }
 
+TEST(MainFamilyUnit, DuplicateAnswersForeignAddressAndNoiseRate) {
+    const Text reply = PlainFrame(0xFF, kAddress, 0x80, Bytes({1}));
+    UnitOptions options = Expander();
+    options.faults.duplicateAnswers = true;
+    Session twice(options);
+    EXPECT_EQ(twice.Send(PlainFrame(0xFF, kAddress, 0x80)), reply + reply);
+
+    // The unit still listens to its own address but answers with the next one, its sum
+    // byte right for that address; a correct host can never finish against it.
+    options.faults = {};
+    options.faults.foreignAddress = true;
+    Session foreign(options);
+    EXPECT_EQ(foreign.Send(PlainFrame(0xFF, kAddress, 0x80)),
+              PlainFrame(0xFF, kAddress + 1, 0x80, Bytes({1})));
+    EXPECT_TRUE(options.faults.BlockCompletion());
+
+    // At a rate below 100 % some answers come clean and some with junk behind them.
+    options.faults = {};
+    options.faults.noise = true;
+    options.faults.noisePercent = 50;
+    Session noisy(options);
+    int clean = 0;
+    int junk = 0;
+    for (int i = 0; i < 40; ++i) {
+        const Text rx = noisy.Send(PlainFrame(0xFF, kAddress, 0x80));
+        ASSERT_EQ(rx.rfind(reply, 0), 0u);
+        (rx.size() == reply.size() ? clean : junk) += 1;
+    }
+    EXPECT_GT(clean, 5);
+    EXPECT_GT(junk, 5);
+}
+
 TEST(MainFamilyUnit, WireTimeDelaysDeliveryAndAnswer) {
     UnitOptions options = Expander();
     options.unitType = 0;

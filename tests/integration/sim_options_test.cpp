@@ -29,6 +29,18 @@ TEST(SimOptions, ReadsUnitIdentityAndFaults) {
     EXPECT_EQ(options.reportPath, "out.json");
 }
 
+TEST(SimOptions, ReadsTheNoiseRateAndTheAnswerFaults) {
+    SimOptions options;
+    ASSERT_TRUE(ParseSimArguments({"--type", "1", "--noise-rate", "25", "--duplicate-answers",
+                                   "--foreign-address"},
+                                  options)
+                    .ok);
+    EXPECT_TRUE(options.unit.faults.noise);
+    EXPECT_EQ(options.unit.faults.noisePercent, 25u);
+    EXPECT_TRUE(options.unit.faults.duplicateAnswers);
+    EXPECT_TRUE(options.unit.faults.foreignAddress);
+}
+
 TEST(SimOptions, RefusesBadArguments) {
     const std::vector<std::vector<std::string>> bad = {
         {},               // no type
@@ -40,6 +52,8 @@ TEST(SimOptions, RefusesBadArguments) {
         {"--type", "1", "--erase-progress", "1,,2"},
         {"--type", "1", "--drop-ack"},
         {"--type", "1", "--frobnicate"},
+        {"--type", "1", "--noise-rate", "0"},
+        {"--type", "1", "--noise-rate", "101"},
     };
     for (const auto& args : bad) {
         SimOptions options;

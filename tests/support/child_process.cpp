@@ -46,9 +46,11 @@ void End(pid_t pid) {
 
 } // namespace
 
-ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args) {
+ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args,
+                           const std::string& errorFile) {
     int pipeFds[2];
-    if (pipe(pipeFds) != 0) return;
+    // Close-on-exec, so children started side by side do not hold each other's pipes open.
+    if (pipe2(pipeFds, O_CLOEXEC) != 0) return;
     std::vector<std::string> all = args;
     all.insert(all.begin(), program);
     std::vector<char*> argv = Pointers(all);
@@ -56,6 +58,9 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
     posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
+    if (!errorFile.empty())
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errorFile.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
     pid_t pid = -1;
     if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) == 0)
         pid_ = pid;

@@ -9,11 +9,13 @@
 
 namespace tarnik::testing {
 
-// A program started with args; its standard output is kept for ReadLine. It is ended
-// (SIGTERM, then SIGKILL) when the object goes.
+// A program started with args; its standard output is kept for ReadLine, its standard error
+// goes to errorFile when one is named. It is ended (SIGTERM, then SIGKILL) when the object
+// goes.
 class ChildProcess {
 public:
-    ChildProcess(const std::string& program, const std::vector<std::string>& args);
+    ChildProcess(const std::string& program, const std::vector<std::string>& args,
+                 const std::string& errorFile = {});
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;

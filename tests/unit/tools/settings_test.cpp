@@ -108,6 +108,25 @@ TEST(IniSettings, RewritingKeepsOtherSectionsAndLines) {
               "fl=\"/tmp/a, b.bin\"\nport=/dev/ttyUSB0\nodd line\n[Tail]\nx=1\n");
 }
 
+TEST(IniSettings, RewritingKeepsCarriageReturnsOfOtherValues) {
+    ScopedConfigHome home;
+    IniSettingsStore store;
+    std::filesystem::create_directories(StoreFile(home).parent_path());
+    // Found by the fuzzer: a return inside an open quote is part of the value, and each
+    // rewrite used to drop one of them.
+    WriteFile(StoreFile(home), "[General]\r\npth=\"a b\r\r\r\nvrf=1\r\n");
+    const Text before = store.ReadSetting("pth");
+    EXPECT_EQ(before, "a b\r\r");
+    EXPECT_EQ(store.ReadSetting("vrf"), "1");
+    for (int i = 0; i < 3; ++i)
+        store.WriteSetting("port", "/dev/pts/" + std::to_string(i));
+    EXPECT_EQ(store.ReadSetting("pth"), before);
+    EXPECT_EQ(store.ReadSetting("vrf"), "1");
+    EXPECT_EQ(store.ReadSetting("port"), "/dev/pts/2");
+    EXPECT_EQ(ReadFile(StoreFile(home)),
+              "[General]\r\npth=\"a b\r\r\r\nvrf=1\r\nport=/dev/pts/2\n");
+}
+
 TEST(IniSettings, FileWithoutGeneralSectionGetsOneFirst) {
     ScopedConfigHome home;
     std::filesystem::create_directories(StoreFile(home).parent_path());

@@ -1,0 +1,150 @@
+// The families of the campaign and the drawing of a run.
+#include "campaign.h"
+
+#include "programmers/s19_programmer.h"
+
+namespace tarnik::campaign {
+
+namespace {
+
+int Uniform(Rng& rng, int low, int high) {
+    return std::uniform_int_distribution<int>(low, high)(rng);
+}
+
+template <typename T> const T& Pick(Rng& rng, const std::vector<T>& from) {
+    return from[static_cast<std::size_t>(Uniform(rng, 0, static_cast<int>(from.size()) - 1))];
+}
+
+int RandomRecord(Rng& rng, const RunPlan& plan) {
+    return Uniform(rng, 0, static_cast<int>(plan.recordSizes.size()) - 1);
+}
+
+void Add(RunPlan& plan, std::initializer_list<std::string> args) {
+    plan.simArgs.insert(plan.simArgs.end(), args);
+}
+
+// Fault kinds every family of the bootloader protocol can play on tarnik-sim.
+std::vector<FaultKind> BootloaderFaults() {
+    return {
+        {"none", 3,
+         [](Rng& rng, RunPlan& plan) {
+             plan.successExpected = true;
+             // Slow erasure and an already running bootloader are no faults.
+             if (Uniform(rng, 0, 2) == 0) Add(plan, {"--erase-progress", "1,2"});
+             if (Uniform(rng, 0, 3) == 0) Add(plan, {"--bootloader-active"});
+         }},
+        {"noise", 2,
+         [](Rng& rng, RunPlan& plan) {
+             static const std::vector<std::string> kRates = {"5", "25", "60", "100"};
+             Add(plan, {"--noise-rate", Pick(rng, kRates)});
+         }},
+        {"dropped ack", 1,
+         [](Rng& rng, RunPlan& plan) {
+             Add(plan, {"--drop-ack", std::to_string(RandomRecord(rng, plan))});
+         }},
+        {"delayed ack", 1,
+         [](Rng& rng, RunPlan& plan) {
+             static const std::vector<std::string> kDelays = {"50", "400", "1500"};
+             Add(plan, {"--answer-delay-ms", Pick(rng, kDelays)});
+         }},
+        {"hang-up", 1,
+         [](Rng& rng, RunPlan& plan) {
+             plan.successPossible = false;
+             Add(plan, {"--hangup-at-record", std::to_string(RandomRecord(rng, plan))});
+         }},
+        {"silent unit", 1,
+         [](Rng&, RunPlan& plan) {
+             plan.successPossible = false;
+             Add(plan, {"--silent"});
+         }},
+        {"wrong unit type", 1,
+         [](Rng&, RunPlan& plan) {
+             plan.successPossible = false;
+             Add(plan, {"--wrong-type"});
+         }},
+        {"erase failure", 1,
+         [](Rng& rng, RunPlan& plan) {
+             plan.successPossible = false;
+             Add(plan, {"--erase-fail"});
+             if (Uniform(rng, 0, 1) == 0) Add(plan, {"--erase-progress", "1"});
+         }},
+        {"verify mismatch", 1,
+         [](Rng& rng, RunPlan& plan) {
+             plan.verify = true;
+             plan.successPossible = false;
+             Add(plan, {"--verify-mismatch", std::to_string(RandomRecord(rng, plan))});
+         }},
+        {"duplicate answers", 1, [](Rng&, RunPlan& plan) { Add(plan, {"--duplicate-answers"}); }},
+        {"foreign address", 1,
+         [](Rng&, RunPlan& plan) {
+             plan.successPossible = false;
+             Add(plan, {"--foreign-address"});
+         }},
+        {"damaged image", 1,
+         [](Rng&, RunPlan& plan) {
+             plan.successPossible = false;
+             plan.damageImage = true;
+         }},
+    };
+}
+
+Family MainFamily() {
+    Family f;
+    f.name = "TS19_WR";
+    f.unitTypes = {0, 1, 2, 3, 6, 7, 8, 10, 11, 12, 13, 14, 16, 17, 18};
+    f.typesWithAddress = {1, 2, 8}; // type 11 always works at address 0
+    f.successExit = TS19_WR::kStartApplication;
+    f.errorExitOffset = TS19_WR::kErrorExitOffset;
+    f.wrongUnitExit = TS19_WR::kIdentification;
+    // The step machine's time-outs; steps without one pass at the next dispatch.
+    f.stepTimeoutMs = {
+        {TS19_WR::kIdentification, 10000}, {TS19_WR::kConnection, 5000},
+        {TS19_WR::kSerialQuery, 5000},     {TS19_WR::kEraseBlock1, 60000},
+        {TS19_WR::kEraseBlock2, 60000},    {TS19_WR::kStartProgramming, 10000},
+        {TS19_WR::kProgramming, 10000},    {TS19_WR::kEndingProgramming, 10000},
+        {TS19_WR::kVerification, 5000},    {TS19_WR::kStartApplication, 10000},
+    };
+    f.perRecordSteps = {TS19_WR::kProgramming, TS19_WR::kVerification};
+    f.stepName = [](int step) { return TS19_WR::StepName(step); };
+    f.faults = BootloaderFaults();
+    return f;
+}
+
+} // namespace
+
+std::vector<Family> Families() {
+    return {MainFamily()};
+}
+
+RunPlan DrawRun(const std::vector<Family>& families, std::uint64_t seed, int index) {
+    Rng rng(seed * 1000003u + static_cast<std::uint64_t>(index));
+    const Family& family = Pick(rng, families);
+    RunPlan plan;
+    plan.family = family.name;
+    plan.unitType = Pick(rng, family.unitTypes);
+    const auto& settable = family.typesWithAddress;
+    if (std::find(settable.begin(), settable.end(), plan.unitType) != settable.end())
+        plan.address = static_cast<std::uint8_t>(Uniform(rng, 1, 0xFE));
+    // Short images keep a run short.
+    const int records = Uniform(rng, 1, 5);
+    for (int i = 0; i < records; ++i)
+        plan.recordSizes.push_back(static_cast<std::size_t>(Uniform(rng, 8, 64)));
+    plan.verify = Uniform(rng, 0, 1) == 1;
+    plan.wire = Uniform(rng, 0, 2) == 0;
+
+    int total = 0;
+    for (const FaultKind& kind : family.faults)
+        total += kind.weight;
+    int draw = Uniform(rng, 0, total - 1);
+    for (const FaultKind& kind : family.faults) {
+        if (draw < kind.weight) {
+            plan.fault = kind.name;
+            kind.apply(rng, plan);
+            break;
+        }
+        draw -= kind.weight;
+    }
+    return plan;
+}
+
+} // namespace tarnik::campaign

@@ -34,10 +34,11 @@ inline TApplication& App() {
     return *app;
 }
 
-// Answers the next modal message box (waiting up to two seconds for it to appear) with the
-// given button and remembers its text and caption.
+// Answers the next modal message box (waiting up to thirty seconds for it to appear, as a
+// loaded machine may take a while to reach it) with the given button and remembers its text
+// and caption.
 inline void AnswerNextMessageBox(QMessageBox::StandardButton button, QString* text = nullptr,
-                                 QString* caption = nullptr, int triesLeft = 200) {
+                                 QString* caption = nullptr, int triesLeft = 3000) {
     QTimer::singleShot(10, [=] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (!box) {

@@ -15,15 +15,29 @@ std::string GuiProgram() {
     return TARNIK_GUI_PROGRAM;
 }
 
+// The window with its port on an emulated unit of the given type that expects `image`
+// (records of the type's format), the image remembered as the last one opened.
+struct EmulatedUnit {
+    EmulatedUnit(int type, int records)
+        : image(rig.WriteImage("unit.bin", type, records)),
+          sim(SimProgram(), {"--type", std::to_string(type), "--image", image}),
+          pty(StartEmulator(sim)) {
+        rig.settings->WriteSetting("port", pty);
+        rig.settings->WriteSetting("fl", image);
+        rig.Start();
+    }
+
+    GuiRig rig{{}, true};
+    std::string image;
+    ChildProcess sim;
+    std::string pty;
+};
+
 TEST(GuiProcess, ExpanderProgrammedThroughTheWindow) {
-    GuiRig rig({}, true);
-    const std::string image = rig.WriteImage("exp.bin", 1, 5);
-    ChildProcess sim(SimProgram(), {"--type", "1", "--image", image});
-    const std::string pty = StartEmulator(sim);
-    ASSERT_FALSE(pty.empty());
-    rig.settings->WriteSetting("port", pty);
-    rig.settings->WriteSetting("fl", image);
-    rig.Start();
+    EmulatedUnit unit(1, 5);
+    ASSERT_FALSE(unit.pty.empty());
+    GuiRig& rig = unit.rig;
+    ChildProcess& sim = unit.sim;
     ASSERT_TRUE(rig.form->ProgBut->isEnabled());
 
     rig.form->ProgBut->click();
@@ -41,14 +55,10 @@ TEST(GuiProcess, ExpanderProgrammedThroughTheWindow) {
 }
 
 TEST(GuiProcess, AudioUnitProgrammedAndVerifiedThroughTheWindow) {
-    GuiRig rig({}, true);
-    const std::string image = rig.WriteImage("audio.bin", 5, 4);
-    ChildProcess sim(SimProgram(), {"--type", "5", "--image", image});
-    const std::string pty = StartEmulator(sim);
-    ASSERT_FALSE(pty.empty());
-    rig.settings->WriteSetting("port", pty);
-    rig.settings->WriteSetting("fl", image);
-    rig.Start();
+    EmulatedUnit unit(5, 4);
+    ASSERT_FALSE(unit.pty.empty());
+    GuiRig& rig = unit.rig;
+    ChildProcess& sim = unit.sim;
     ASSERT_TRUE(rig.form->ProgBut->isEnabled());
 
     rig.form->ProgBut->click();
@@ -64,14 +74,10 @@ TEST(GuiProcess, AudioUnitProgrammedAndVerifiedThroughTheWindow) {
 }
 
 TEST(GuiProcess, NetworkModuleProgrammedThroughTheWindowAfterTheVersionQuestion) {
-    GuiRig rig({}, true);
-    const std::string image = rig.WriteImage("net.bin", 4, 4);
-    ChildProcess sim(SimProgram(), {"--type", "4", "--image", image});
-    const std::string pty = StartEmulator(sim);
-    ASSERT_FALSE(pty.empty());
-    rig.settings->WriteSetting("port", pty);
-    rig.settings->WriteSetting("fl", image);
-    rig.Start();
+    EmulatedUnit unit(4, 4);
+    ASSERT_FALSE(unit.pty.empty());
+    GuiRig& rig = unit.rig;
+    ChildProcess& sim = unit.sim;
     QString question;
     AnswerNextMessageBox(QMessageBox::Yes, &question);
 

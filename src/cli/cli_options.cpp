@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include <CLI/CLI.hpp>
+
 namespace tarnik::cli {
 
 namespace {
@@ -23,23 +25,42 @@ std::string Upper(std::string s) {
     return s;
 }
 
-// Options that take a value accept both --name=value and --name value.
-bool TakeValue(const std::string& arg, const std::string& name,
-               const std::vector<std::string>& args, std::size_t& i,
-               std::optional<std::string>& value, std::string& error) {
-    if (arg == name) {
-        if (i + 1 >= args.size()) {
-            error = name + " needs a value";
-            return true;
-        }
-        value = args[++i];
-        return true;
+// CLI11 takes its arguments last first.
+std::vector<std::string> Reversed(const std::vector<std::string>& args) {
+    return {args.rbegin(), args.rend()};
+}
+
+// P=, C=, V= (either case) as the window takes them; anything else is refused.
+std::string CheckWindowArgument(const std::string& arg, CliOptions& o) {
+    if (arg.size() < 2 || arg[1] != '=' || std::string("PCVpcv").find(arg[0]) == std::string::npos)
+        return "unknown argument: " + arg;
+    const char kind = static_cast<char>(std::toupper(static_cast<unsigned char>(arg[0])));
+    const std::string value = arg.substr(2);
+    if (kind == 'P') {
+        o.imagePath = value;
+        if (value.empty()) return "P= needs an image file";
+    } else if (kind == 'C' && (!IsDecimal(value) || std::stoul(value.substr(0, 9)) == 0)) {
+        return "C= needs a port number greater than 0: " + arg;
+    } else if (kind == 'V' && value != "0" && value != "1") {
+        return "V= takes 0 or 1: " + arg;
     }
-    if (arg.rfind(name + "=", 0) == 0) {
-        value = arg.substr(name.size() + 1);
-        return true;
-    }
-    return false;
+    o.windowArgs.push_back(arg);
+    return {};
+}
+
+std::string CheckValues(CliOptions& o) {
+    for (const std::string& port : o.ports)
+        if (port.empty()) return "--port needs a device name";
+    if (o.address && (!IsHex(*o.address) || o.address->size() > 2))
+        return "--address takes one or two hexadecimal digits: " + *o.address;
+    if (o.serial && (!IsHex(*o.serial) || o.serial->size() != 8))
+        return "--serial takes exactly eight hexadecimal digits: " + *o.serial;
+    if (o.serialStore && o.serialStore->empty()) return "--serial-store needs a file name";
+    if (o.serialStore && o.serial) return "--serial and --serial-store exclude each other";
+    if (o.log && o.log->empty()) return "--log needs a file name";
+    if (o.imagePath.empty() && !o.help && !o.version && !o.listPorts)
+        return "no image file given (P=IMAGE)";
+    return {};
 }
 
 } // namespace
@@ -47,51 +68,44 @@ bool TakeValue(const std::string& arg, const std::string& name,
 ParseResult ParseCommandLine(const std::vector<std::string>& args) {
     ParseResult result;
     CliOptions& o = result.options;
-    std::string& error = result.error;
-    for (std::size_t i = 0; i < args.size() && error.empty(); ++i) {
-        const std::string& arg = args[i];
-        if (TakeValue(arg, "--port", args, i, o.port, error) ||
-            TakeValue(arg, "--address", args, i, o.address, error) ||
-            TakeValue(arg, "--serial", args, i, o.serial, error))
-            continue;
-        if (arg == "--serial-inc")
-            o.serialInc = true;
-        else if (arg == "--yes" || arg == "-y")
-            o.yes = true;
-        else if (arg == "--trace")
-            o.trace = true;
-        else if (arg == "--list-ports")
-            o.listPorts = true;
-        else if (arg == "--help" || arg == "-h")
-            o.help = true;
-        else if (arg == "--version")
-            o.version = true;
-        else if (arg.size() >= 2 && arg[1] == '=' &&
-                 std::string("PCVpcv").find(arg[0]) != std::string::npos) {
-            const char kind = static_cast<char>(std::toupper(static_cast<unsigned char>(arg[0])));
-            const std::string value = arg.substr(2);
-            if (kind == 'P') {
-                if (value.empty()) error = "P= needs an image file";
-                o.imagePath = value;
-            } else if (kind == 'C' && (!IsDecimal(value) || std::stoul(value.substr(0, 9)) == 0)) {
-                error = "C= needs a port number greater than 0: " + arg;
-            } else if (kind == 'V' && value != "0" && value != "1") {
-                error = "V= takes 0 or 1: " + arg;
-            }
-            o.windowArgs.push_back(arg);
-        } else {
-            error = "unknown argument: " + arg;
-        }
+    CLI::App app;
+    app.set_help_flag();
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    std::string address, serial, serialStore, log;
+    std::vector<std::string> window;
+    app.add_option("--port", o.ports)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->expected(1)
+        ->allow_extra_args(false);
+    auto* addressOption = app.add_option("--address", address);
+    auto* serialOption = app.add_option("--serial", serial);
+    auto* storeOption = app.add_option("--serial-store", serialStore);
+    auto* logOption = app.add_option("--log", log);
+    app.add_flag("--serial-inc", o.serialInc);
+    app.add_flag("--repeat", o.repeat);
+    app.add_flag("-y,--yes", o.yes);
+    app.add_flag("--trace", o.trace);
+    app.add_flag("--list-ports", o.listPorts);
+    app.add_flag("-h,--help", o.help);
+    app.add_flag("--version", o.version);
+    app.add_option("window", window)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    try {
+        std::vector<std::string> reversed = Reversed(args);
+        app.parse(reversed);
+    } catch (const CLI::Error& error) {
+        result.error = error.what();
+        return result;
     }
-    if (!error.empty()) return result;
-    if (o.port && o.port->empty())
-        error = "--port needs a device name";
-    else if (o.address && (!IsHex(*o.address) || o.address->size() > 2))
-        error = "--address takes one or two hexadecimal digits: " + *o.address;
-    else if (o.serial && (!IsHex(*o.serial) || o.serial->size() != 8))
-        error = "--serial takes exactly eight hexadecimal digits: " + *o.serial;
-    else if (o.imagePath.empty() && !o.help && !o.version && !o.listPorts)
-        error = "no image file given (P=IMAGE)";
+    if (addressOption->count() > 0) o.address = address;
+    if (serialOption->count() > 0) o.serial = serial;
+    if (storeOption->count() > 0) o.serialStore = serialStore;
+    if (logOption->count() > 0) o.log = log;
+    if (!o.ports.empty()) o.port = o.ports.back();
+    for (const std::string& arg : window) {
+        result.error = CheckWindowArgument(arg, o);
+        if (!result.error.empty()) return result;
+    }
+    result.error = CheckValues(o);
     if (o.serial) o.serial = Upper(*o.serial);
     if (o.address) o.address = Upper(*o.address);
     return result;

@@ -113,8 +113,9 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
 
 std::string UsageText(const std::string& program) {
     return "Usage: " + program +
-           " [--port=DEVICE] [--address=HEX] [--serial=XXXXXXXX] [--serial-inc] [--yes]\n"
-           "       [--trace] [--list-ports] [--help] [--version] P=IMAGE [C=N] [V=0|1]\n"
+           " [--port=DEVICE]... [--address=HEX] [--serial=XXXXXXXX | --serial-store=FILE]\n"
+           "       [--serial-inc] [--log=FILE] [--repeat] [--yes] [--trace] [--list-ports]\n"
+           "       [--help] [--version] P=IMAGE [C=N] [V=0|1]\n"
            "Try '" +
            program + " --help' for more information.\n";
 }
@@ -122,7 +123,8 @@ std::string UsageText(const std::string& program) {
 std::string HelpText(const std::string& program) {
     return "Usage: " + program +
            " [OPTION]... P=IMAGE [C=N] [V=0|1]\n"
-           "Program one unit with a firmware image over a serial port, without a window.\n"
+           "Program one unit with a firmware image over a serial port, without a window, or\n"
+           "several units at once, one on each --port.\n"
            "Runs the same process as the desktop program's unattended mode and ends with its\n"
            "exit status (the step reached: 20 when the unit was programmed and started).\n"
            "\n"
@@ -133,7 +135,11 @@ std::string HelpText(const std::string& program) {
            "\n"
            "Options:\n"
            "  --port=DEVICE      serial port to use instead of the stored one and C=\n"
-           "                       (for example /dev/ttyUSB0, COM3)\n"
+           "                       (for example /dev/ttyUSB0, COM3). Give it several times to\n"
+           "                       program one unit on each port at once: every output line\n"
+           "                       carries its port ([ttyUSB0] ...), and a summary table\n"
+           "                       (port, serial number, status, exit status, seconds)\n"
+           "                       ends the run.\n"
            "  --address=HEX      unit address, one or two hex digits (stored per unit type);\n"
            "                       only for the unit types whose window has an address field\n"
            "                       (1, 2, 4, 8, 9). The other types always use address 00,\n"
@@ -141,9 +147,11 @@ std::string HelpText(const std::string& program) {
            "                       the option is refused (exit status 2, port not opened).\n"
            "                       To change the address of type 15, program a type 9 image\n"
            "                       with --address.\n"
-           "  --serial=XXXXXXXX  serial number written into the image's serial record\n"
+           "  --serial=XXXXXXXX  serial number written into the image's serial record; with\n"
+           "                       several ports the units get it, it + 1, ... in port order\n"
            "  --serial-inc       print the next serial number after a successful process\n"
-           "  --yes              answer Yes to the network modules' version question\n"
+           "  --yes              answer Yes to the network modules' version question (with\n"
+           "                       several ports the question is answered No without it)\n"
            "  --trace            also print every transmitted (TX:) and received (RX:) block\n"
            "  --list-ports       list the serial ports and exit\n"
            "  -h, --help         show this help and exit\n"
@@ -166,12 +174,15 @@ std::string HelpText(const std::string& program) {
            "Output: the log on stdout; messages, questions and progress on stderr. Progress is\n"
            "a redrawn bar when stderr is a terminal, otherwise one 'Progress:' line for each\n"
            "tenth of the records (fit for a log file).\n"
-           "Ctrl+C (or SIGTERM) stops the process as STOP does and prints the exit status;\n"
+           "Ctrl+C (or SIGTERM) stops the process (every process) as STOP does and prints the\n"
+           "exit status (and the summary);\n"
            "a second Ctrl+C ends at once with exit code 130.\n"
            "\n"
-           "Exit status: the process's exit status (low byte); 255 when the port could not be\n"
-           "opened or the image not loaded (the reason is printed); 2 for bad arguments. The\n"
-           "last line printed is 'Exit status: N' with the full value.\n";
+           "Exit status: the process's exit status (low byte); with several ports the success\n"
+           "status when every unit succeeded, otherwise that of the first failing port in port\n"
+           "order; 255 when the port could not be opened or the image not loaded (the reason\n"
+           "is printed); 2 for bad arguments. The last line printed is 'Exit status: N' with\n"
+           "the full value.\n";
 }
 
 } // namespace tarnik::cli

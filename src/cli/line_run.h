@@ -1,0 +1,68 @@
+#pragma once
+// The unit processes of tarnik-cli. One port runs one process on the calling thread, as the
+// unattended window does. Several ports run one process per port at once, each on its own
+// thread that acts as that process's main thread, with its own port, link buffer,
+// programmer and step state; the run ends with a summary table.
+#include "cli/cli_app.h"
+#include "cli/cli_options.h"
+#include "cli/terminal_view.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tarnik {
+class SettingsStore;
+}
+
+namespace tarnik::cli {
+
+inline constexpr const char* kProgram = "tarnik-cli";
+
+inline int ExitCode(int status) {
+    return static_cast<int>(static_cast<unsigned>(status) & 0xFFu);
+}
+
+struct UnitJob {
+    std::optional<std::string> port;   // the stored port (or C=) when not given
+    std::optional<std::string> serial; // eight hex digits for the serial number field
+    TerminalSettings terminal;
+};
+
+struct UnitResult {
+    bool started = false;
+    bool refused = false; // --address refused for the image's unit type (exit code 2)
+    std::string port;
+    std::optional<std::string> serial; // the serial number written into the unit
+    std::string status;                // the last status line, UTF-8
+    int exitStatus = -1;
+    bool succeeded = false;
+    double seconds = 0;
+    int recordsSent = 0;
+    int unitType = -1;
+    std::string imageVersion;
+    std::string imageDate;
+    std::string unitAddress;
+    bool verify = false;
+    std::string nextSerial; // the serial number field after the process
+};
+
+// Runs one unit process on the calling thread, which acts as its main thread.
+UnitResult RunUnit(const CliOptions& options, const UnitJob& job, const std::string& executablePath,
+                   SettingsStore& settings);
+
+// The short name a port's lines carry: "/dev/ttyUSB1" gives "ttyUSB1".
+std::string PortLabel(const std::string& port);
+
+// Exit status of a run with several units: the success status when every unit succeeded,
+// else the first failure in port order.
+int CombinedExitStatus(const std::vector<UnitResult>& units);
+
+// The summary table that ends a run with several ports.
+std::string SummaryTable(const std::vector<UnitResult>& units);
+
+// Every --port at once; returns the exit code.
+int RunLine(const CliOptions& options, const std::string& executablePath, const CliStreams& streams,
+            SettingsStore& settings);
+
+} // namespace tarnik::cli

@@ -185,25 +185,7 @@ int RunCli(const std::vector<std::string>& args, const std::string& executablePa
 
     const auto platformSettings = settingsOverride ? nullptr : MakePlatformSettingsStore();
     SettingsStore* const settings = settingsOverride ? settingsOverride : platformSettings.get();
-    if (options.ports.size() > 1) return RunLine(options, executablePath, streams, *settings);
-
-    UnitJob job;
-    job.port = options.port;
-    job.serial = options.serial;
-    job.terminal.trace = options.trace;
-    job.terminal.yes = options.yes;
-    job.terminal.interactive = streams.stdinIsTerminal;
-    job.terminal.progressBar = streams.stderrIsTerminal;
-    job.terminal.out = streams.out;
-    job.terminal.err = streams.err;
-    job.terminal.in = streams.in;
-    const UnitResult unit = RunUnit(options, job, executablePath, *settings);
-    if (unit.refused) return 2;
-    if (options.serialInc && unit.succeeded)
-        std::fprintf(streams.out, "Next serial number: %s\n", unit.nextSerial.c_str());
-    std::fprintf(streams.out, "Exit status: %d\n", unit.exitStatus);
-    std::fflush(streams.out);
-    return ExitCode(unit.exitStatus);
+    return RunRounds(options, executablePath, streams, *settings);
 }
 
 } // namespace tarnik::cli

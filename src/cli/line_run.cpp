@@ -3,7 +3,9 @@
 #include "cli/line_console.h"
 #include "shell/address_entry.h"
 #include "tools/locked_settings.h"
+#include "tools/serial_store.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <thread>
@@ -37,8 +39,64 @@ std::string SummaryTable(const std::vector<UnitResult>& units) {
     return table;
 }
 
-int RunLine(const CliOptions& options, const std::string& executablePath, const CliStreams& streams,
-            SettingsStore& settings) {
+RoundSerials SerialsForRound(const CliOptions& options, std::size_t units) {
+    RoundSerials round;
+    round.serials.resize(units);
+    if (options.serialStore) {
+        const SerialAllocation taken = TakeSerials(*options.serialStore, units);
+        round.error = taken.error;
+        for (std::size_t i = 0; i < taken.serials.size() && i < units; ++i)
+            round.serials[i] = taken.serials[i];
+    } else if (options.serial) {
+        std::string serial = *options.serial;
+        for (auto& unitSerial : round.serials) {
+            unitSerial = serial;
+            serial = NextSerial(serial);
+        }
+    }
+    return round;
+}
+
+namespace {
+
+struct Round {
+    int exitCode = 0;
+    std::vector<UnitResult> units;
+    bool refused = false;
+};
+
+// One unit on the calling thread, its output exactly as the unattended window's process.
+Round RunOnePort(const CliOptions& options, const std::optional<std::string>& serial,
+                 const std::string& executablePath, const CliStreams& streams,
+                 SettingsStore& settings) {
+    UnitJob job;
+    job.port = options.port;
+    job.serial = serial;
+    job.terminal.trace = options.trace;
+    job.terminal.yes = options.yes;
+    job.terminal.interactive = streams.stdinIsTerminal;
+    job.terminal.progressBar = streams.stderrIsTerminal;
+    job.terminal.out = streams.out;
+    job.terminal.err = streams.err;
+    job.terminal.in = streams.in;
+    Round round;
+    round.units.push_back(RunUnit(options, job, executablePath, settings));
+    const UnitResult& unit = round.units.back();
+    round.refused = unit.refused;
+    if (round.refused) return round;
+    if (options.serialInc && unit.succeeded)
+        std::fprintf(streams.out, "Next serial number: %s\n", unit.nextSerial.c_str());
+    std::fprintf(streams.out, "Exit status: %d\n", unit.exitStatus);
+    std::fflush(streams.out);
+    round.exitCode = ExitCode(unit.exitStatus);
+    return round;
+}
+
+// Every --port at once, each unit on its own thread.
+Round RunSeveralPorts(const CliOptions& options,
+                      const std::vector<std::optional<std::string>>& serials,
+                      const std::string& executablePath, const CliStreams& streams,
+                      SettingsStore& settings) {
     const std::size_t count = options.ports.size();
     std::vector<std::string> labels;
     for (const std::string& port : options.ports)
@@ -47,12 +105,10 @@ int RunLine(const CliOptions& options, const std::string& executablePath, const 
     LockedSettingsStore sharedSettings(settings);
 
     std::vector<UnitJob> jobs(count);
-    std::optional<std::string> serial = options.serial;
     for (std::size_t i = 0; i < count; ++i) {
         UnitJob& job = jobs[i];
         job.port = options.ports[i];
-        job.serial = serial;
-        if (serial) serial = NextSerial(*serial);
+        job.serial = serials[i];
         job.terminal.trace = options.trace;
         job.terminal.yes = options.yes;
         // Several units cannot share one keyboard: a question is answered by --yes or No.
@@ -65,30 +121,57 @@ int RunLine(const CliOptions& options, const std::string& executablePath, const 
         job.terminal.slot = i;
     }
 
-    std::vector<UnitResult> results(count);
+    Round round;
+    round.units.resize(count);
     {
         std::vector<std::jthread> units;
         for (std::size_t i = 0; i < count; ++i)
             units.emplace_back([&, i] {
+                UnitResult& result = round.units[i];
                 try {
-                    results[i] = RunUnit(options, jobs[i], executablePath, sharedSettings);
+                    result = RunUnit(options, jobs[i], executablePath, sharedSettings);
                 } catch (const std::exception& error) {
                     // One unit's fault never ends the others: it is that unit's failure.
                     console.Print(streams.err,
                                   jobs[i].terminal.prefix + kProgram + ": " + error.what());
                 }
-                if (results[i].port.empty()) results[i].port = options.ports[i];
+                if (result.port.empty()) result.port = options.ports[i];
             });
     }
     console.Finish();
-    for (const UnitResult& unit : results)
-        if (unit.refused) return 2;
+    for (const UnitResult& unit : round.units)
+        round.refused = round.refused || unit.refused;
+    if (round.refused) return round;
 
-    const int status = CombinedExitStatus(results);
-    std::fputs(SummaryTable(results).c_str(), streams.out);
+    const int status = CombinedExitStatus(round.units);
+    std::fputs(SummaryTable(round.units).c_str(), streams.out);
     std::fprintf(streams.out, "Exit status: %d\n", status);
     std::fflush(streams.out);
-    return ExitCode(status);
+    round.exitCode = ExitCode(status);
+    return round;
+}
+
+Round RunRound(const CliOptions& options, const std::string& executablePath,
+               const CliStreams& streams, SettingsStore& settings) {
+    const std::size_t units = std::max<std::size_t>(options.ports.size(), 1);
+    const RoundSerials serials = SerialsForRound(options, units);
+    if (!serials.error.empty()) {
+        std::fprintf(streams.err, "%s: %s\n", kProgram, serials.error.c_str());
+        Round round;
+        round.refused = true;
+        return round;
+    }
+    if (options.ports.size() > 1)
+        return RunSeveralPorts(options, serials.serials, executablePath, streams, settings);
+    return RunOnePort(options, serials.serials.front(), executablePath, streams, settings);
+}
+
+} // namespace
+
+int RunRounds(const CliOptions& options, const std::string& executablePath,
+              const CliStreams& streams, SettingsStore& settings) {
+    const Round round = RunRound(options, executablePath, streams, settings);
+    return round.refused ? 2 : round.exitCode;
 }
 
 } // namespace tarnik::cli

@@ -61,8 +61,16 @@ int CombinedExitStatus(const std::vector<UnitResult>& units);
 // The summary table that ends a run with several ports.
 std::string SummaryTable(const std::vector<UnitResult>& units);
 
-// Every --port at once; returns the exit code.
-int RunLine(const CliOptions& options, const std::string& executablePath, const CliStreams& streams,
-            SettingsStore& settings);
+// The serial numbers of one round, one per unit in port order: from the store, counted on
+// from --serial, or none. Empty error text when they could be given.
+struct RoundSerials {
+    std::vector<std::optional<std::string>> serials;
+    std::string error;
+};
+RoundSerials SerialsForRound(const CliOptions& options, std::size_t units);
+
+// One run of every --port (or the one stored port); returns the exit code.
+int RunRounds(const CliOptions& options, const std::string& executablePath,
+              const CliStreams& streams, SettingsStore& settings);
 
 } // namespace tarnik::cli

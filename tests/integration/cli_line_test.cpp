@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fstream>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 
@@ -140,6 +142,89 @@ TEST(CliLine, CtrlCStopsEveryRunningUnitAndStillPrintsTheSummary) {
         EXPECT_NE(row.find("Process status: Interrupting process"), std::string::npos) << out;
         EXPECT_NE(row.find("Exit status: 13 "), std::string::npos) << out;
     }
+}
+
+} // namespace
+} // namespace tarnik::testing
+
+namespace tarnik::testing {
+namespace {
+
+// The serial numbers in a run's summary, in port order.
+std::vector<std::string> SummarySerials(const std::string& out,
+                                        const std::vector<std::string>& ports) {
+    std::vector<std::string> serials;
+    for (const std::string& port : ports) {
+        std::istringstream row(SummaryRow(out, port));
+        std::string name, serial;
+        row >> name >> serial;
+        serials.push_back(serial);
+    }
+    return serials;
+}
+
+TEST(CliLine, ConcurrentRunsSharingOneSerialStoreNeverShareANumber) {
+    LineRig rig;
+    const std::string image = rig.Image(2, 2, true);
+    const std::string store = (rig.dir / "serials").string();
+    std::ofstream(store) << "0000A1FE\n";
+
+    std::vector<std::unique_ptr<SimProcess>> sims;
+    std::vector<std::vector<std::string>> ports(2);
+    std::vector<std::unique_ptr<ChildProcess>> runs;
+    for (int run = 0; run < 2; ++run) {
+        std::vector<std::string> args{"--serial-store=" + store, "P=" + image, "V=0"};
+        for (int unit = 0; unit < 2; ++unit) {
+            sims.push_back(std::make_unique<SimProcess>(
+                std::vector<std::string>{"--type", "2", "--image", image}, TARNIK_SIM_PATH));
+            ASSERT_FALSE(sims.back()->Pty().empty());
+            ports[run].push_back(sims.back()->Pty());
+            args.push_back("--port=" + sims.back()->Pty());
+        }
+        runs.push_back(std::make_unique<ChildProcess>(TARNIK_CLI_PATH, args));
+    }
+    std::set<std::string> taken;
+    for (int run = 0; run < 2; ++run) {
+        std::string out;
+        while (const auto line = runs[run]->ReadLine(30000))
+            out += *line + "\n";
+        EXPECT_EQ(runs[run]->Wait(20000), 20) << out;
+        const auto serials = SummarySerials(out, ports[run]);
+        // One run takes consecutive numbers, in port order.
+        EXPECT_EQ(std::stoul(serials[1], nullptr, 16), std::stoul(serials[0], nullptr, 16) + 1)
+            << out;
+        taken.insert(serials.begin(), serials.end());
+    }
+    EXPECT_EQ(taken, (std::set<std::string>{"0000A1FE", "0000A1FF", "0000A200", "0000A201"}));
+    std::stringstream rest;
+    rest << std::ifstream(store).rdbuf();
+    EXPECT_EQ(rest.str(), "0000A202\n");
+}
+
+TEST(CliLine, AFailedUnitsSerialNumberIsNotHandedOutAgain) {
+    LineRig rig;
+    const std::string image = rig.Image(2, 2, true);
+    const std::string store = (rig.dir / "serials").string();
+    std::ofstream(store) << "00000010\n";
+    SimProcess silent({"--type", "2", "--silent"}, TARNIK_SIM_PATH);
+    ASSERT_FALSE(silent.Pty().empty());
+    const ProgramResult failed =
+        rig.Cli({"--port=" + silent.Pty(), "--serial-store=" + store, "P=" + image});
+    EXPECT_EQ(failed.exitCode, (5376 + 4) & 0xFF) << failed.out << failed.err;
+
+    SimProcess good({"--type", "2", "--image", image, "--serial", "00000011"}, TARNIK_SIM_PATH);
+    ASSERT_FALSE(good.Pty().empty());
+    const ProgramResult next =
+        rig.Cli({"--port=" + good.Pty(), "--serial-store=" + store, "P=" + image});
+    EXPECT_EQ(next.exitCode, 20) << next.out << next.err;
+    EXPECT_EQ(good.Wait(), 0); // the emulator saw 00000011 written into its serial record
+
+    // A store that cannot be used stops the run before any port is opened.
+    std::ofstream(store) << "garbage\n";
+    const ProgramResult refused =
+        rig.Cli({"--port=/dev/null", "--serial-store=" + store, "P=" + image});
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_NE(refused.err.find("serial number store"), std::string::npos) << refused.err;
 }
 
 } // namespace

@@ -22,7 +22,6 @@ namespace tarnik::cli {
 
 namespace {
 
-constexpr const char* kVersion = "2.01A";
 constexpr std::size_t kSerialDigits = 8;
 // The SMNET-PTX card works at the address remembered for the SRVA-NETK card.
 constexpr int kSharedAddressType = 15;
@@ -62,6 +61,21 @@ public:
 bool ImageHasSerialRecord(const std::string& path) {
     DiscardLog quiet;
     return !ReadSerialFromImage(kSerialRecordAddress, path, quiet).empty();
+}
+
+// The image's compilation date for machines: its seconds as they are, no time zone.
+std::string ImageDateIso(long long seconds) {
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm parts{};
+#ifdef _WIN32
+    if (gmtime_s(&parts, &t) != 0) return std::to_string(seconds);
+#else
+    if (!gmtime_r(&t, &parts)) return std::to_string(seconds);
+#endif
+    char buffer[64];
+    if (std::strftime(buffer, sizeof buffer, "%Y-%m-%dT%H:%M:%S", &parts) == 0)
+        return std::to_string(seconds);
+    return buffer;
 }
 
 Text TwoHexDigits(std::uint32_t value) {
@@ -132,7 +146,7 @@ UnitResult RunUnit(const CliOptions& options, const UnitJob& job, const std::str
 
     result.unitType = logic.UnitType();
     result.imageVersion = DisplayUtf8(logic.Image().version);
-    result.imageDate = logic.Image().dateValid ? FormatImageDate(logic.Image().dateSeconds) : "";
+    if (logic.Image().dateValid) result.imageDate = ImageDateIso(logic.Image().dateSeconds);
     result.unitAddress = TwoHexDigits(logic.BootAddress());
     result.verify = logic.BoxVerChecked();
     if (imageHasSerial && logic.EdNrSerialText().size() == kSerialDigits)
@@ -171,7 +185,7 @@ int RunCli(const std::vector<std::string>& args, const std::string& executablePa
         return 0;
     }
     if (options.version) {
-        std::fprintf(streams.out, "%s %s\n", kProgram, kVersion);
+        std::fprintf(streams.out, "%s %s\n", kProgram, kProgramVersion);
         return 0;
     }
     if (options.listPorts) return ListPorts(streams.out);

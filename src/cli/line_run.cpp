@@ -1,13 +1,16 @@
 #include "cli/line_run.h"
 
 #include "cli/line_console.h"
+#include "cli/results_log.h"
 #include "shell/address_entry.h"
 #include "tools/locked_settings.h"
 #include "tools/serial_store.h"
+#include "tools/sha256.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <thread>
 
 namespace tarnik::cli {
@@ -59,6 +62,9 @@ RoundSerials SerialsForRound(const CliOptions& options, std::size_t units) {
 
 namespace {
 
+// Called with every unit's result as soon as its process has ended (from its thread).
+using UnitFinished = std::function<void(const UnitResult&)>;
+
 struct Round {
     int exitCode = 0;
     std::vector<UnitResult> units;
@@ -68,7 +74,7 @@ struct Round {
 // One unit on the calling thread, its output exactly as the unattended window's process.
 Round RunOnePort(const CliOptions& options, const std::optional<std::string>& serial,
                  const std::string& executablePath, const CliStreams& streams,
-                 SettingsStore& settings) {
+                 SettingsStore& settings, const UnitFinished& finished) {
     UnitJob job;
     job.port = options.port;
     job.serial = serial;
@@ -84,6 +90,7 @@ Round RunOnePort(const CliOptions& options, const std::optional<std::string>& se
     const UnitResult& unit = round.units.back();
     round.refused = unit.refused;
     if (round.refused) return round;
+    finished(unit);
     if (options.serialInc && unit.succeeded)
         std::fprintf(streams.out, "Next serial number: %s\n", unit.nextSerial.c_str());
     std::fprintf(streams.out, "Exit status: %d\n", unit.exitStatus);
@@ -96,7 +103,7 @@ Round RunOnePort(const CliOptions& options, const std::optional<std::string>& se
 Round RunSeveralPorts(const CliOptions& options,
                       const std::vector<std::optional<std::string>>& serials,
                       const std::string& executablePath, const CliStreams& streams,
-                      SettingsStore& settings) {
+                      SettingsStore& settings, const UnitFinished& finished) {
     const std::size_t count = options.ports.size();
     std::vector<std::string> labels;
     for (const std::string& port : options.ports)
@@ -136,6 +143,7 @@ Round RunSeveralPorts(const CliOptions& options,
                                   jobs[i].terminal.prefix + kProgram + ": " + error.what());
                 }
                 if (result.port.empty()) result.port = options.ports[i];
+                if (!result.refused) finished(result);
             });
     }
     console.Finish();
@@ -152,7 +160,7 @@ Round RunSeveralPorts(const CliOptions& options,
 }
 
 Round RunRound(const CliOptions& options, const std::string& executablePath,
-               const CliStreams& streams, SettingsStore& settings) {
+               const CliStreams& streams, SettingsStore& settings, const UnitFinished& finished) {
     const std::size_t units = std::max<std::size_t>(options.ports.size(), 1);
     const RoundSerials serials = SerialsForRound(options, units);
     if (!serials.error.empty()) {
@@ -162,15 +170,38 @@ Round RunRound(const CliOptions& options, const std::string& executablePath,
         return round;
     }
     if (options.ports.size() > 1)
-        return RunSeveralPorts(options, serials.serials, executablePath, streams, settings);
-    return RunOnePort(options, serials.serials.front(), executablePath, streams, settings);
+        return RunSeveralPorts(options, serials.serials, executablePath, streams, settings,
+                               finished);
+    return RunOnePort(options, serials.serials.front(), executablePath, streams, settings,
+                      finished);
 }
 
 } // namespace
 
 int RunRounds(const CliOptions& options, const std::string& executablePath,
               const CliStreams& streams, SettingsStore& settings) {
-    const Round round = RunRound(options, executablePath, streams, settings);
+    RunFacts facts;
+    if (options.log) {
+        std::error_code ec;
+        facts.host = HostName();
+        facts.imagePath = std::filesystem::absolute(options.imagePath, ec).string();
+        facts.imageSha256 = Sha256OfFile(options.imagePath).value_or("");
+        facts.programVersion = kProgramVersion;
+        // A line that needs a record of every unit must not program units it cannot record.
+        if (!AppendToFile(*options.log, "")) {
+            std::fprintf(streams.err, "%s: cannot write the results log %s\n", kProgram,
+                         options.log->c_str());
+            return 2;
+        }
+    }
+    const UnitFinished finished = [&](const UnitResult& unit) {
+        if (!options.log) return;
+        const std::string line = ResultLine(unit, facts, std::time(nullptr)) + "\n";
+        if (!AppendToFile(*options.log, line))
+            std::fprintf(streams.err, "%s: cannot append to the results log %s\n", kProgram,
+                         options.log->c_str());
+    };
+    const Round round = RunRound(options, executablePath, streams, settings, finished);
     return round.refused ? 2 : round.exitCode;
 }
 

@@ -7,6 +7,7 @@
 #include "cli/cli_options.h"
 #include "cli/terminal_view.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,6 +19,7 @@ class SettingsStore;
 namespace tarnik::cli {
 
 inline constexpr const char* kProgram = "tarnik-cli";
+inline constexpr const char* kProgramVersion = "2.01A";
 
 inline int ExitCode(int status) {
     return static_cast<int>(static_cast<unsigned>(status) & 0xFFu);

@@ -5,9 +5,11 @@
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <csignal>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -21,6 +23,15 @@ std::vector<std::string> Lines(const std::string& text) {
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);)
         lines.push_back(line);
+    return lines;
+}
+
+// Every line of a results log, each parsed as one JSON object.
+std::vector<nlohmann::json> ReadLog(const std::string& path) {
+    std::vector<nlohmann::json> lines;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(nlohmann::json::parse(line)); // throws, failing the test, if it is not
     return lines;
 }
 
@@ -62,8 +73,10 @@ TEST(CliLine, HealthyUnitSucceedsBesideAHangUpAndASilentUnit) {
     SimProcess silent({"--type", "1", "--silent"}, TARNIK_SIM_PATH);
     ASSERT_FALSE(good.Pty().empty() || hangup.Pty().empty() || silent.Pty().empty());
 
-    const ProgramResult r = rig.Cli({"--port=" + good.Pty(), "--port=" + hangup.Pty(),
-                                     "--port=" + silent.Pty(), "P=" + image, "V=1"});
+    const std::string log = (rig.dir / "results.jsonl").string();
+    const ProgramResult r =
+        rig.Cli({"--port=" + good.Pty(), "--port=" + hangup.Pty(), "--port=" + silent.Pty(),
+                 "--log=" + log, "P=" + image, "V=1"});
     // The first failure in port order decides: the hang-up in programming (13 + 5376).
     EXPECT_EQ(r.exitCode, (5376 + 13) & 0xFF) << r.out << r.err;
     EXPECT_EQ(LastLine(r.out), "Exit status: 5389");
@@ -81,6 +94,25 @@ TEST(CliLine, HealthyUnitSucceedsBesideAHangUpAndASilentUnit) {
     for (const std::string& line : Lines(r.out.substr(0, r.out.find("Summary:\n"))))
         EXPECT_EQ(line.front(), '[') << line;
     EXPECT_EQ(good.Wait(), 0);
+
+    // One JSON line per unit, in the order the units ended, each with its own result.
+    const auto units = ReadLog(log);
+    ASSERT_EQ(units.size(), 3u);
+    const std::map<std::string, std::pair<int, const char*>> expected = {
+        {good.Pty(), {20, "Process status: Ending process"}},
+        {hangup.Pty(), {5389, "Process status: An error occurred. Programming ..."}},
+        {silent.Pty(), {5380, "Process status: An error occurred. Connection establishment"}}};
+    for (const auto& unit : units) {
+        const auto& [status, text] = expected.at(unit.at("port").get<std::string>());
+        EXPECT_EQ(unit.at("exit_status"), status);
+        EXPECT_EQ(unit.at("status"), text);
+        EXPECT_TRUE(unit.at("serial").is_null());
+        EXPECT_EQ(unit.at("verify"), true);
+        EXPECT_EQ(unit.at("unit_type"), 1);
+        EXPECT_EQ(unit.at("image"), image);
+        EXPECT_EQ(unit.at("image_sha256").get<std::string>().size(), 64u);
+        EXPECT_EQ(unit.at("records_sent"), status == 20 ? 6 : status == 5389 ? 2 : 0);
+    }
 }
 
 TEST(CliLine, OnePortInAListBehavesAsAlone) {
@@ -172,8 +204,10 @@ TEST(CliLine, ConcurrentRunsSharingOneSerialStoreNeverShareANumber) {
     std::vector<std::unique_ptr<SimProcess>> sims;
     std::vector<std::vector<std::string>> ports(2);
     std::vector<std::unique_ptr<ChildProcess>> runs;
+    const std::string log = (rig.dir / "results.jsonl").string();
     for (int run = 0; run < 2; ++run) {
-        std::vector<std::string> args{"--serial-store=" + store, "P=" + image, "V=0"};
+        std::vector<std::string> args{"--serial-store=" + store, "--log=" + log, "P=" + image,
+                                      "V=0"};
         for (int unit = 0; unit < 2; ++unit) {
             sims.push_back(std::make_unique<SimProcess>(
                 std::vector<std::string>{"--type", "2", "--image", image}, TARNIK_SIM_PATH));
@@ -184,6 +218,7 @@ TEST(CliLine, ConcurrentRunsSharingOneSerialStoreNeverShareANumber) {
         runs.push_back(std::make_unique<ChildProcess>(TARNIK_CLI_PATH, args));
     }
     std::set<std::string> taken;
+    std::map<std::string, std::string> serialOfPort;
     for (int run = 0; run < 2; ++run) {
         std::string out;
         while (const auto line = runs[run]->ReadLine(30000))
@@ -194,7 +229,14 @@ TEST(CliLine, ConcurrentRunsSharingOneSerialStoreNeverShareANumber) {
         EXPECT_EQ(std::stoul(serials[1], nullptr, 16), std::stoul(serials[0], nullptr, 16) + 1)
             << out;
         taken.insert(serials.begin(), serials.end());
+        for (std::size_t i = 0; i < serials.size(); ++i)
+            serialOfPort[ports[run][i]] = serials[i];
     }
+    // Both runs appended to one log: four whole lines, each with the unit's serial number.
+    const auto units = ReadLog(log);
+    ASSERT_EQ(units.size(), 4u);
+    for (const auto& unit : units)
+        EXPECT_EQ(unit.at("serial"), serialOfPort.at(unit.at("port").get<std::string>()));
     EXPECT_EQ(taken, (std::set<std::string>{"0000A1FE", "0000A1FF", "0000A200", "0000A201"}));
     std::stringstream rest;
     rest << std::ifstream(store).rdbuf();

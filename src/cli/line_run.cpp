@@ -1,5 +1,6 @@
 #include "cli/line_run.h"
 
+#include "cli/interrupt.h"
 #include "cli/line_console.h"
 #include "cli/results_log.h"
 #include "shell/address_entry.h"
@@ -201,8 +202,66 @@ int RunRounds(const CliOptions& options, const std::string& executablePath,
             std::fprintf(streams.err, "%s: cannot append to the results log %s\n", kProgram,
                          options.log->c_str());
     };
-    const Round round = RunRound(options, executablePath, streams, settings, finished);
-    return round.refused ? 2 : round.exitCode;
+    if (!options.repeat) {
+        const Round round = RunRound(options, executablePath, streams, settings, finished);
+        return round.refused ? 2 : round.exitCode;
+    }
+    RunTotals totals;
+    CliOptions roundOptions = options;
+    for (;;) {
+        const Round round = RunRound(roundOptions, executablePath, streams, settings, finished);
+        if (round.refused) return 2;
+        totals.Add(round.units);
+        // A number taken is never taken again: the next run counts on from the last one.
+        if (roundOptions.serial)
+            for (std::size_t i = 0; i < round.units.size(); ++i)
+                roundOptions.serial = NextSerial(*roundOptions.serial);
+        // Ctrl+C ends the run of runs too: the processes it stopped were the last ones.
+        if (InterruptCount() > 0 || !WaitForNextRun(streams)) break;
+    }
+    std::fputs(totals.Text().c_str(), streams.out);
+    std::fprintf(streams.out, "Exit status: %d\n", totals.exitStatus);
+    std::fflush(streams.out);
+    return ExitCode(totals.exitStatus);
+}
+
+void RunTotals::Add(const std::vector<UnitResult>& units) {
+    ++runs;
+    for (const UnitResult& unit : units) {
+        if (unit.succeeded) {
+            ++successes;
+            if (!failed) exitStatus = unit.exitStatus;
+        } else {
+            ++failures[unit.exitStatus];
+            if (!failed) exitStatus = unit.exitStatus;
+            failed = true;
+        }
+    }
+}
+
+std::string RunTotals::Text() const {
+    int units = successes;
+    for (const auto& [status, count] : failures)
+        units += count;
+    std::string text = "Totals: " + std::to_string(runs) + (runs == 1 ? " run, " : " runs, ") +
+                       std::to_string(units) + " units, " + std::to_string(successes) +
+                       " succeeded, " + std::to_string(units - successes) + " failed\n";
+    for (const auto& [status, count] : failures)
+        text += "  Exit status: " + std::to_string(status) + "  " + std::to_string(count) +
+                (count == 1 ? " unit\n" : " units\n");
+    return text;
+}
+
+bool WaitForNextRun(const CliStreams& streams) {
+    if (streams.stdinIsTerminal) {
+        std::fputs("Next unit: connect it and press Enter (q and Enter to finish): ", streams.err);
+        std::fflush(streams.err);
+    }
+    char line[256];
+    if (!std::fgets(line, sizeof line, streams.in)) return false;
+    const std::string answer = line;
+    const std::size_t first = answer.find_first_not_of(" \t\r\n");
+    return first == std::string::npos || (answer[first] != 'q' && answer[first] != 'Q');
 }
 
 } // namespace tarnik::cli

@@ -8,6 +8,7 @@
 #include "cli/terminal_view.h"
 
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -70,6 +71,22 @@ struct RoundSerials {
     std::string error;
 };
 RoundSerials SerialsForRound(const CliOptions& options, std::size_t units);
+
+// What a run of runs (--repeat) did, for its closing lines.
+struct RunTotals {
+    int runs = 0;
+    int successes = 0;
+    std::map<int, int> failures; // exit status: units
+    bool failed = false;
+    int exitStatus = -1; // the success status, or the first failure's once one failed
+
+    void Add(const std::vector<UnitResult>& units);
+    std::string Text() const;
+};
+
+// Waits for the next run: a line of stdin (Enter at a terminal, after a prompt on stderr).
+// False at the end of the input or for a line starting with q.
+bool WaitForNextRun(const CliStreams& streams);
 
 // One run of every --port (or the one stored port); returns the exit code.
 int RunRounds(const CliOptions& options, const std::string& executablePath,

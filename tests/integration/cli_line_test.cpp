@@ -1,5 +1,6 @@
 // tarnik-cli on a production line: several units on several emulators at once, as the built
 // program against tarnik-sim on pseudo-terminals.
+#include "cli/line_run.h"
 #include "support/child_process.h"
 #include "support/image_builder.h"
 #include "support/temp_dir.h"
@@ -267,6 +268,63 @@ TEST(CliLine, AFailedUnitsSerialNumberIsNotHandedOutAgain) {
         rig.Cli({"--port=/dev/null", "--serial-store=" + store, "P=" + image});
     EXPECT_EQ(refused.exitCode, 2);
     EXPECT_NE(refused.err.find("serial number store"), std::string::npos) << refused.err;
+}
+
+} // namespace
+} // namespace tarnik::testing
+
+namespace tarnik::testing {
+namespace {
+
+TEST(CliLine, RepeatFedFromAPipeRunsOncePerLineAndEndsWithTotals) {
+    LineRig rig;
+    const std::string image = rig.Image(2, 2, true);
+    const std::string store = (rig.dir / "serials").string();
+    const std::string log = (rig.dir / "results.jsonl").string();
+    std::ofstream(store) << "00000020\n";
+    // The emulator serves one run: the second run finds no unit (or no port) and fails.
+    SimProcess sim({"--type", "2", "--image", image, "--serial", "00000020"}, TARNIK_SIM_PATH);
+    ASSERT_FALSE(sim.Pty().empty());
+    const std::string command = "printf '\\n' | '" + std::string(TARNIK_CLI_PATH) +
+                                "' --repeat --port=" + sim.Pty() + " --serial-store=" + store +
+                                " --log=" + log + " P=" + image;
+    const ProgramResult r = RunProgram("/bin/sh", {"-c", command}, {}, std::chrono::seconds(60));
+    EXPECT_NE(r.out.find("Exit status: 20\n"), std::string::npos) << r.out;
+    const std::size_t totals = r.out.find("Totals: 2 runs, 2 units, 1 succeeded, 1 failed\n");
+    ASSERT_NE(totals, std::string::npos) << r.out;
+    // The failure decides the exit status, and the totals list it.
+    const std::string last = LastLine(r.out);
+    ASSERT_EQ(last.rfind("Exit status: ", 0), 0u);
+    const int status = std::stoi(last.substr(13));
+    EXPECT_NE(status, 20);
+    EXPECT_EQ(r.exitCode, status & 0xFF);
+    EXPECT_NE(r.out.find("  Exit status: " + std::to_string(status) + "  1 unit\n", totals),
+              std::string::npos);
+    EXPECT_EQ(sim.Wait(), 0);
+    const auto units = ReadLog(log);
+    ASSERT_EQ(units.size(), 2u);
+    EXPECT_EQ(units[0].at("serial"), "00000020");
+    EXPECT_EQ(units[1].at("serial"), "00000021"); // taken even though its unit failed
+    std::stringstream rest;
+    rest << std::ifstream(store).rdbuf();
+    EXPECT_EQ(rest.str(), "00000022\n");
+}
+
+TEST(RunTotals, CountUnitsAndTakeTheFirstFailure) {
+    cli::RunTotals totals;
+    cli::UnitResult ok, hung, silent;
+    ok.succeeded = true;
+    ok.exitStatus = 20;
+    hung.exitStatus = 5389;
+    silent.exitStatus = 5380;
+    totals.Add({ok, ok});
+    EXPECT_EQ(totals.exitStatus, 20);
+    totals.Add({ok, hung, silent});
+    totals.Add({silent});
+    EXPECT_EQ(totals.exitStatus, 5389);
+    EXPECT_EQ(totals.Text(), "Totals: 3 runs, 6 units, 3 succeeded, 3 failed\n"
+                             "  Exit status: 5380  2 units\n"
+                             "  Exit status: 5389  1 unit\n");
 }
 
 } // namespace

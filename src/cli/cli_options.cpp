@@ -95,6 +95,9 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
     } catch (const CLI::Error& error) {
         result.error = error.what();
         return result;
+    } catch (const std::exception& error) {
+        result.error = std::string("cannot read the command line: ") + error.what();
+        return result;
     }
     if (addressOption->count() > 0) o.address = address;
     if (serialOption->count() > 0) o.serial = serial;

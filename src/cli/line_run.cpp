@@ -154,6 +154,10 @@ Round RunSeveralPorts(const CliOptions& options,
 
     const int status = CombinedExitStatus(round.units);
     std::fputs(SummaryTable(round.units).c_str(), streams.out);
+    const bool allSucceeded = std::all_of(round.units.begin(), round.units.end(),
+                                          [](const UnitResult& unit) { return unit.succeeded; });
+    if (options.serialInc && allSucceeded && serials.back())
+        std::fprintf(streams.out, "Next serial number: %s\n", NextSerial(*serials.back()).c_str());
     std::fprintf(streams.out, "Exit status: %d\n", status);
     std::fflush(streams.out);
     round.exitCode = ExitCode(status);

@@ -7,6 +7,8 @@
 #include <map>
 #include <optional>
 
+#include <CLI/CLI.hpp>
+
 namespace tarnik::sim {
 
 namespace {
@@ -163,26 +165,29 @@ ParseOutcome ParseSimArguments(const std::vector<std::string>& args, SimOptions&
          [&](const std::string& v) { return ParseNumber(v, faults.answerDelayMs); }},
     };
 
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string name = args[i];
-        std::optional<std::string> value;
-        if (const std::size_t eq = name.find('=');
-            eq != std::string::npos && name.rfind("--", 0) == 0) {
-            value = name.substr(eq + 1);
-            name.resize(eq);
-        }
-        if (name == "--help" || name == "-h") return {true, true, {}};
-        if (const auto flag = flags.find(name); flag != flags.end() && !value) {
-            flag->second();
-            continue;
-        }
-        const auto option = valued.find(name);
-        if (option == valued.end()) return {false, false, "unknown argument " + args[i]};
-        if (!value) {
-            if (i + 1 >= args.size()) return {false, false, name + " needs a value"};
-            value = args[++i];
-        }
-        if (!option->second(*value)) return {false, false, "bad value for " + name + ": " + *value};
+    CLI::App app;
+    app.set_help_flag();
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    bool help = false;
+    app.add_flag("-h,--help", help);
+    for (const auto& [name, set] : flags)
+        app.add_flag_callback(name, set);
+    // The values are checked after the whole line has been read, in the order given.
+    std::map<std::string, std::string> values;
+    std::vector<std::pair<CLI::Option*, std::string>> valuedOptions;
+    for (const auto& entry : valued)
+        valuedOptions.emplace_back(app.add_option(entry.first, values[entry.first]), entry.first);
+    try {
+        std::vector<std::string> reversed(args.rbegin(), args.rend());
+        app.parse(reversed);
+    } catch (const CLI::Error& error) {
+        return {false, false, error.what()};
+    }
+    if (help) return {true, true, {}};
+    for (const auto& [option, name] : valuedOptions) {
+        if (option->count() == 0) continue;
+        const std::string& value = values[name];
+        if (!valued.at(name)(value)) return {false, false, "bad value for " + name + ": " + value};
     }
     if (!typeGiven) return {false, false, "--type N (0..18) is required"};
     return {true, false, {}};

@@ -11,6 +11,10 @@
 #include "tools/clock.h"
 #include "tools/settings_store.h"
 
+#include "cli/line_run.h"
+#include "image/image_file.h"
+
+#include <chrono>
 #include <ctime>
 #include <filesystem>
 
@@ -18,20 +22,10 @@ namespace tarnik::cli {
 
 namespace {
 
-constexpr const char* kProgram = "tarnik-cli";
-constexpr const char* kVersion = "2.01A";
+constexpr std::size_t kSerialDigits = 8;
 // The SMNET-PTX card works at the address remembered for the SRVA-NETK card.
 constexpr int kSharedAddressType = 15;
 constexpr int kAddressOwnerType = 9;
-
-// Windows hands the whole 32-bit status to the caller; POSIX shells see its low byte.
-int ExitCode(int status) {
-#ifdef _WIN32
-    return status;
-#else
-    return static_cast<int>(static_cast<unsigned>(status) & 0xFFu);
-#endif
-}
 
 int ListPorts(std::FILE* out) {
     for (const PortInfo& port : ListSerialPorts()) {
@@ -45,17 +39,48 @@ int ListPorts(std::FILE* out) {
 
 // The image's unit type has no address field in the window: the option would be dropped
 // without a word, so it is refused before anything is opened.
-void RefuseAddress(std::FILE* err, int unitType, const Text& address) {
-    std::fprintf(err, "%s: --address cannot be used for unit type %d (%s): ", kProgram, unitType,
-                 DisplayUtf8(UnitTypeName(unitType)).c_str());
+std::string AddressRefusal(int unitType, const Text& address) {
+    std::string text = std::string(kProgram) + ": --address cannot be used for unit type " +
+                       std::to_string(unitType) + " (" + DisplayUtf8(UnitTypeName(unitType)) +
+                       "): ";
     if (unitType == kSharedAddressType)
-        std::fprintf(err,
-                     "it always uses the address remembered for unit type %d (%s), now %s;\n"
-                     "program a unit type %d image with --address to change it\n",
-                     kAddressOwnerType, DisplayUtf8(UnitTypeName(kAddressOwnerType)).c_str(),
-                     DisplayUtf8(address).c_str(), kAddressOwnerType);
-    else
-        std::fprintf(err, "it always uses address %s\n", DisplayUtf8(address).c_str());
+        return text + "it always uses the address remembered for unit type " +
+               std::to_string(kAddressOwnerType) + " (" +
+               DisplayUtf8(UnitTypeName(kAddressOwnerType)) + "), now " + DisplayUtf8(address) +
+               ";\nprogram a unit type " + std::to_string(kAddressOwnerType) +
+               " image with --address to change it";
+    return text + "it always uses address " + DisplayUtf8(address);
+}
+
+class DiscardLog final : public LogSink {
+public:
+    void LogLine(const Text&) override {}
+};
+
+// The loader writes the serial number field into the record at EFA0 when the image has one.
+bool ImageHasSerialRecord(const std::string& path) {
+    DiscardLog quiet;
+    return !ReadSerialFromImage(kSerialRecordAddress, path, quiet).empty();
+}
+
+// The image's compilation date for machines: its seconds as they are, no time zone.
+std::string ImageDateIso(long long seconds) {
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm parts{};
+#ifdef _WIN32
+    if (gmtime_s(&parts, &t) != 0) return std::to_string(seconds);
+#else
+    if (!gmtime_r(&t, &parts)) return std::to_string(seconds);
+#endif
+    char buffer[64];
+    if (std::strftime(buffer, sizeof buffer, "%Y-%m-%dT%H:%M:%S", &parts) == 0)
+        return std::to_string(seconds);
+    return buffer;
+}
+
+Text TwoHexDigits(std::uint32_t value) {
+    static const char digits[] = "0123456789ABCDEF";
+    return {digits[(value >> 4) & 0xF], digits[value & 0xF]};
 }
 
 } // namespace
@@ -73,6 +98,79 @@ std::string FormatImageDateForTerminal(long long seconds) {
     return buffer;
 }
 
+UnitResult RunUnit(const CliOptions& options, const UnitJob& job, const std::string& executablePath,
+                   SettingsStore& settings) {
+    UnitResult result;
+    PlainMessagePump mainThread;
+    SteadyClock clock;
+    TComm64 comm(mainThread);
+    TerminalView view(job.terminal, comm);
+
+    // Ctrl+C is STOP answered Yes, taken where the window would take a click on STOP.
+    MainWindowLogic* running = nullptr;
+    InterruptiblePump pump(mainThread, [&running, &view, &job] {
+        view.Say(job.terminal.err, std::string(kProgram) +
+                                       ": interrupted: stopping the process (interrupt again "
+                                       "to end at once)");
+        if (running) running->StopButClick(false);
+    });
+    MainWindowLogic logic(
+        ShellServices{view,
+                      settings,
+                      comm,
+                      clock,
+                      pump,
+                      [](std::int64_t seconds) { return FormatImageDateForTerminal(seconds); },
+                      {}});
+    running = &logic;
+    result.started = logic.RunGuarded([&] {
+        logic.FormCreate(options.windowArgs, executablePath);
+    }) && logic.RunGuarded([&] {
+        if (job.port) logic.OverridePort(*job.port);
+        logic.FormShow();
+    });
+    result.port = logic.PortName();
+    if (!result.started) return result;
+    const bool loaded = view.Timer1Enabled();
+    if (options.address && loaded) {
+        if (const auto fixed = logic.FixedAddress()) {
+            view.Say(job.terminal.err, AddressRefusal(logic.UnitType(), *fixed));
+            result.refused = true;
+            return result;
+        }
+    }
+    const bool imageHasSerial = ImageHasSerialRecord(logic.ImageFileName());
+    if (job.serial) logic.EdNrSerialChange(*job.serial);
+    if (options.address) logic.AdrTxChange(*options.address);
+    if (options.serialInc) logic.ChBoxSerialIncClick(true);
+
+    result.unitType = logic.UnitType();
+    result.imageVersion = DisplayUtf8(logic.Image().version);
+    if (logic.Image().dateValid) result.imageDate = ImageDateIso(logic.Image().dateSeconds);
+    result.unitAddress = TwoHexDigits(logic.BootAddress());
+    result.verify = logic.BoxVerChecked();
+    if (imageHasSerial && logic.EdNrSerialText().size() == kSerialDigits)
+        result.serial = logic.EdNrSerialText();
+
+    const auto begin = std::chrono::steady_clock::now();
+    if (loaded) {
+        logic.Timer1Timer();
+    } else {
+        // The image did not load: the loader has said why; nothing was sent.
+        logic.SetExitStatus(-1);
+    }
+    view.FinishProgress();
+    result.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    result.exitStatus = logic.ExitStatus();
+    result.succeeded = logic.ProcessSucceeded();
+    result.status = DisplayUtf8(view.StatusText());
+    // The bar stands at the record being sent: a whole process has sent them all.
+    result.recordsSent = result.succeeded ? view.ProgressMax() : view.ProgressPosition();
+    result.nextSerial = logic.EdNrSerialText();
+    return result;
+}
+
 int RunCli(const std::vector<std::string>& args, const std::string& executablePath,
            const CliStreams& streams, SettingsStore* settingsOverride) {
     const ParseResult parsed = ParseCommandLine(args);
@@ -87,7 +185,7 @@ int RunCli(const std::vector<std::string>& args, const std::string& executablePa
         return 0;
     }
     if (options.version) {
-        std::fprintf(streams.out, "%s %s\n", kProgram, kVersion);
+        std::fprintf(streams.out, "%s %s\n", kProgram, kProgramVersion);
         return 0;
     }
     if (options.listPorts) return ListPorts(streams.out);
@@ -99,78 +197,9 @@ int RunCli(const std::vector<std::string>& args, const std::string& executablePa
         return 2;
     }
 
-    PlainMessagePump mainThread;
-    SteadyClock clock;
-    TComm64 comm(mainThread);
     const auto platformSettings = settingsOverride ? nullptr : MakePlatformSettingsStore();
     SettingsStore* const settings = settingsOverride ? settingsOverride : platformSettings.get();
-    TerminalSettings terminal;
-    terminal.trace = options.trace;
-    terminal.yes = options.yes;
-    terminal.interactive = streams.stdinIsTerminal;
-    terminal.progressBar = streams.stderrIsTerminal;
-    terminal.out = streams.out;
-    terminal.err = streams.err;
-    terminal.in = streams.in;
-    TerminalView view(terminal, comm);
-
-    int exitStatus = -1;
-    {
-        // Ctrl+C is STOP answered Yes, taken where the window would take a click on STOP.
-        MainWindowLogic* running = nullptr;
-        InterruptiblePump pump(mainThread, [&running, &view, &streams] {
-            view.FinishProgress();
-            std::fprintf(streams.err,
-                         "%s: interrupted: stopping the process (interrupt again "
-                         "to end at once)\n",
-                         kProgram);
-            std::fflush(streams.err);
-            if (running) running->StopButClick(false);
-        });
-        MainWindowLogic logic(
-            ShellServices{view,
-                          *settings,
-                          comm,
-                          clock,
-                          pump,
-                          [](std::int64_t seconds) { return FormatImageDateForTerminal(seconds); },
-                          {}});
-        running = &logic;
-        const bool started = logic.RunGuarded([&] {
-            logic.FormCreate(options.windowArgs, executablePath);
-        }) && logic.RunGuarded([&] {
-            if (options.port) logic.OverridePort(*options.port);
-            logic.FormShow();
-        });
-        if (!started) {
-            std::fprintf(streams.out, "Exit status: -1\n");
-            std::fflush(streams.out);
-            return ExitCode(-1);
-        }
-        if (options.address && view.Timer1Enabled()) {
-            if (const auto fixed = logic.FixedAddress()) {
-                RefuseAddress(streams.err, logic.UnitType(), *fixed);
-                return 2;
-            }
-        }
-        if (options.serial) logic.EdNrSerialChange(*options.serial);
-        if (options.address) logic.AdrTxChange(*options.address);
-        if (options.serialInc) logic.ChBoxSerialIncClick(true);
-
-        if (view.Timer1Enabled()) {
-            logic.Timer1Timer();
-        } else {
-            // The image did not load: the loader has said why; nothing was sent.
-            logic.SetExitStatus(-1);
-        }
-        view.FinishProgress();
-        exitStatus = logic.ExitStatus();
-        if (options.serialInc && logic.ProcessSucceeded())
-            std::fprintf(streams.out, "Next serial number: %s\n", logic.EdNrSerialText().c_str());
-    }
-    std::fprintf(streams.out, "Exit status: %d\n", exitStatus);
-    std::fflush(streams.out);
-    return ExitCode(exitStatus);
+    return RunRounds(options, executablePath, streams, *settings);
 }
 
 } // namespace tarnik::cli

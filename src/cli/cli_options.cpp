@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include <CLI/CLI.hpp>
+
 namespace tarnik::cli {
 
 namespace {
@@ -23,23 +25,42 @@ std::string Upper(std::string s) {
     return s;
 }
 
-// Options that take a value accept both --name=value and --name value.
-bool TakeValue(const std::string& arg, const std::string& name,
-               const std::vector<std::string>& args, std::size_t& i,
-               std::optional<std::string>& value, std::string& error) {
-    if (arg == name) {
-        if (i + 1 >= args.size()) {
-            error = name + " needs a value";
-            return true;
-        }
-        value = args[++i];
-        return true;
+// CLI11 takes its arguments last first.
+std::vector<std::string> Reversed(const std::vector<std::string>& args) {
+    return {args.rbegin(), args.rend()};
+}
+
+// P=, C=, V= (either case) as the window takes them; anything else is refused.
+std::string CheckWindowArgument(const std::string& arg, CliOptions& o) {
+    if (arg.size() < 2 || arg[1] != '=' || std::string("PCVpcv").find(arg[0]) == std::string::npos)
+        return "unknown argument: " + arg;
+    const char kind = static_cast<char>(std::toupper(static_cast<unsigned char>(arg[0])));
+    const std::string value = arg.substr(2);
+    if (kind == 'P') {
+        o.imagePath = value;
+        if (value.empty()) return "P= needs an image file";
+    } else if (kind == 'C' && (!IsDecimal(value) || std::stoul(value.substr(0, 9)) == 0)) {
+        return "C= needs a port number greater than 0: " + arg;
+    } else if (kind == 'V' && value != "0" && value != "1") {
+        return "V= takes 0 or 1: " + arg;
     }
-    if (arg.rfind(name + "=", 0) == 0) {
-        value = arg.substr(name.size() + 1);
-        return true;
-    }
-    return false;
+    o.windowArgs.push_back(arg);
+    return {};
+}
+
+std::string CheckValues(CliOptions& o) {
+    for (const std::string& port : o.ports)
+        if (port.empty()) return "--port needs a device name";
+    if (o.address && (!IsHex(*o.address) || o.address->size() > 2))
+        return "--address takes one or two hexadecimal digits: " + *o.address;
+    if (o.serial && (!IsHex(*o.serial) || o.serial->size() != 8))
+        return "--serial takes exactly eight hexadecimal digits: " + *o.serial;
+    if (o.serialStore && o.serialStore->empty()) return "--serial-store needs a file name";
+    if (o.serialStore && o.serial) return "--serial and --serial-store exclude each other";
+    if (o.log && o.log->empty()) return "--log needs a file name";
+    if (o.imagePath.empty() && !o.help && !o.version && !o.listPorts)
+        return "no image file given (P=IMAGE)";
+    return {};
 }
 
 } // namespace
@@ -47,51 +68,47 @@ bool TakeValue(const std::string& arg, const std::string& name,
 ParseResult ParseCommandLine(const std::vector<std::string>& args) {
     ParseResult result;
     CliOptions& o = result.options;
-    std::string& error = result.error;
-    for (std::size_t i = 0; i < args.size() && error.empty(); ++i) {
-        const std::string& arg = args[i];
-        if (TakeValue(arg, "--port", args, i, o.port, error) ||
-            TakeValue(arg, "--address", args, i, o.address, error) ||
-            TakeValue(arg, "--serial", args, i, o.serial, error))
-            continue;
-        if (arg == "--serial-inc")
-            o.serialInc = true;
-        else if (arg == "--yes" || arg == "-y")
-            o.yes = true;
-        else if (arg == "--trace")
-            o.trace = true;
-        else if (arg == "--list-ports")
-            o.listPorts = true;
-        else if (arg == "--help" || arg == "-h")
-            o.help = true;
-        else if (arg == "--version")
-            o.version = true;
-        else if (arg.size() >= 2 && arg[1] == '=' &&
-                 std::string("PCVpcv").find(arg[0]) != std::string::npos) {
-            const char kind = static_cast<char>(std::toupper(static_cast<unsigned char>(arg[0])));
-            const std::string value = arg.substr(2);
-            if (kind == 'P') {
-                if (value.empty()) error = "P= needs an image file";
-                o.imagePath = value;
-            } else if (kind == 'C' && (!IsDecimal(value) || std::stoul(value.substr(0, 9)) == 0)) {
-                error = "C= needs a port number greater than 0: " + arg;
-            } else if (kind == 'V' && value != "0" && value != "1") {
-                error = "V= takes 0 or 1: " + arg;
-            }
-            o.windowArgs.push_back(arg);
-        } else {
-            error = "unknown argument: " + arg;
-        }
+    CLI::App app;
+    app.set_help_flag();
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    std::string address, serial, serialStore, log;
+    std::vector<std::string> window;
+    app.add_option("--port", o.ports)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->expected(1)
+        ->allow_extra_args(false);
+    auto* addressOption = app.add_option("--address", address);
+    auto* serialOption = app.add_option("--serial", serial);
+    auto* storeOption = app.add_option("--serial-store", serialStore);
+    auto* logOption = app.add_option("--log", log);
+    app.add_flag("--serial-inc", o.serialInc);
+    app.add_flag("--repeat", o.repeat);
+    app.add_flag("-y,--yes", o.yes);
+    app.add_flag("--trace", o.trace);
+    app.add_flag("--list-ports", o.listPorts);
+    app.add_flag("-h,--help", o.help);
+    app.add_flag("--version", o.version);
+    app.add_option("window", window)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    try {
+        std::vector<std::string> reversed = Reversed(args);
+        app.parse(reversed);
+    } catch (const CLI::Error& error) {
+        result.error = error.what();
+        return result;
+    } catch (const std::exception& error) {
+        result.error = std::string("cannot read the command line: ") + error.what();
+        return result;
     }
-    if (!error.empty()) return result;
-    if (o.port && o.port->empty())
-        error = "--port needs a device name";
-    else if (o.address && (!IsHex(*o.address) || o.address->size() > 2))
-        error = "--address takes one or two hexadecimal digits: " + *o.address;
-    else if (o.serial && (!IsHex(*o.serial) || o.serial->size() != 8))
-        error = "--serial takes exactly eight hexadecimal digits: " + *o.serial;
-    else if (o.imagePath.empty() && !o.help && !o.version && !o.listPorts)
-        error = "no image file given (P=IMAGE)";
+    if (addressOption->count() > 0) o.address = address;
+    if (serialOption->count() > 0) o.serial = serial;
+    if (storeOption->count() > 0) o.serialStore = serialStore;
+    if (logOption->count() > 0) o.log = log;
+    if (!o.ports.empty()) o.port = o.ports.back();
+    for (const std::string& arg : window) {
+        result.error = CheckWindowArgument(arg, o);
+        if (!result.error.empty()) return result;
+    }
+    result.error = CheckValues(o);
     if (o.serial) o.serial = Upper(*o.serial);
     if (o.address) o.address = Upper(*o.address);
     return result;
@@ -99,8 +116,9 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
 
 std::string UsageText(const std::string& program) {
     return "Usage: " + program +
-           " [--port=DEVICE] [--address=HEX] [--serial=XXXXXXXX] [--serial-inc] [--yes]\n"
-           "       [--trace] [--list-ports] [--help] [--version] P=IMAGE [C=N] [V=0|1]\n"
+           " [--port=DEVICE]... [--address=HEX] [--serial=XXXXXXXX | --serial-store=FILE]\n"
+           "       [--serial-inc] [--log=FILE] [--repeat] [--yes] [--trace] [--list-ports]\n"
+           "       [--help] [--version] P=IMAGE [C=N] [V=0|1]\n"
            "Try '" +
            program + " --help' for more information.\n";
 }
@@ -108,7 +126,8 @@ std::string UsageText(const std::string& program) {
 std::string HelpText(const std::string& program) {
     return "Usage: " + program +
            " [OPTION]... P=IMAGE [C=N] [V=0|1]\n"
-           "Program one unit with a firmware image over a serial port, without a window.\n"
+           "Program one unit with a firmware image over a serial port, without a window, or\n"
+           "several units at once, one on each --port.\n"
            "Runs the same process as the desktop program's unattended mode and ends with its\n"
            "exit status (the step reached: 20 when the unit was programmed and started).\n"
            "\n"
@@ -119,7 +138,11 @@ std::string HelpText(const std::string& program) {
            "\n"
            "Options:\n"
            "  --port=DEVICE      serial port to use instead of the stored one and C=\n"
-           "                       (for example /dev/ttyUSB0, COM3)\n"
+           "                       (for example /dev/ttyUSB0, COM3). Give it several times to\n"
+           "                       program one unit on each port at once: every output line\n"
+           "                       carries its port ([ttyUSB0] ...), and a summary table\n"
+           "                       (port, serial number, status, exit status, seconds)\n"
+           "                       ends the run.\n"
            "  --address=HEX      unit address, one or two hex digits (stored per unit type);\n"
            "                       only for the unit types whose window has an address field\n"
            "                       (1, 2, 4, 8, 9). The other types always use address 00,\n"
@@ -127,9 +150,31 @@ std::string HelpText(const std::string& program) {
            "                       the option is refused (exit status 2, port not opened).\n"
            "                       To change the address of type 15, program a type 9 image\n"
            "                       with --address.\n"
-           "  --serial=XXXXXXXX  serial number written into the image's serial record\n"
+           "  --serial=XXXXXXXX  serial number written into the image's serial record; with\n"
+           "                       several ports the units get it, it + 1, ... in port order\n"
+           "  --serial-store=FILE take the serial numbers from FILE, which holds the next one as\n"
+           "                       eight hex digits (create it: echo 0000A100 > FILE). Each\n"
+           "                       run takes one number per port, in port order, under a\n"
+           "                       lock, and rewrites the file at once, so concurrent runs\n"
+           "                       on one station, or stations sharing the folder, never\n"
+           "                       get the same number. A number taken is never handed out\n"
+           "                       again, even when its unit fails: a gap is harmless, a\n"
+           "                       duplicate is not.\n"
            "  --serial-inc       print the next serial number after a successful process\n"
-           "  --yes              answer Yes to the network modules' version question\n"
+           "  --log=FILE         append one JSON line per unit process to FILE (JSON Lines): "
+           "time,\n"
+           "                       host, port, image path and SHA-256, unit type, image\n"
+           "                       version and date, unit address, serial number (or null),\n"
+           "                       verification, exit status, status text, seconds, records\n"
+           "                       sent, program version; each line is one append, so runs\n"
+           "                       sharing the file never mix their lines\n"
+           "  --repeat           after each run program the next unit (or set of units): wait for\n"
+           "                       Enter when stdin is a terminal (q and Enter to finish),\n"
+           "                       otherwise for the next line of stdin, until its end; the\n"
+           "                       run ends with totals (units, successes, failures by exit\n"
+           "                       status). --serial counts on from run to run\n"
+           "  --yes              answer Yes to the network modules' version question (with\n"
+           "                       several ports the question is answered No without it)\n"
            "  --trace            also print every transmitted (TX:) and received (RX:) block\n"
            "  --list-ports       list the serial ports and exit\n"
            "  -h, --help         show this help and exit\n"
@@ -152,12 +197,15 @@ std::string HelpText(const std::string& program) {
            "Output: the log on stdout; messages, questions and progress on stderr. Progress is\n"
            "a redrawn bar when stderr is a terminal, otherwise one 'Progress:' line for each\n"
            "tenth of the records (fit for a log file).\n"
-           "Ctrl+C (or SIGTERM) stops the process as STOP does and prints the exit status;\n"
+           "Ctrl+C (or SIGTERM) stops the process (every process) as STOP does and prints the\n"
+           "exit status (and the summary);\n"
            "a second Ctrl+C ends at once with exit code 130.\n"
            "\n"
-           "Exit status: the process's exit status (low byte); 255 when the port could not be\n"
-           "opened or the image not loaded (the reason is printed); 2 for bad arguments. The\n"
-           "last line printed is 'Exit status: N' with the full value.\n";
+           "Exit status: the process's exit status (low byte); with several ports the success\n"
+           "status when every unit succeeded, otherwise that of the first failing port in port\n"
+           "order; 255 when the port could not be opened or the image not loaded (the reason\n"
+           "is printed); 2 for bad arguments. The last line printed is 'Exit status: N' with\n"
+           "the full value.\n";
 }
 
 } // namespace tarnik::cli

@@ -8,17 +8,21 @@
 namespace tarnik::cli {
 
 struct CliOptions {
-    std::optional<std::string> port;     // --port=DEVICE
-    std::optional<std::string> address;  // --address=HEX (one or two hex digits)
-    std::optional<std::string> serial;   // --serial=XXXXXXXX (eight hex digits)
-    bool serialInc = false;              // --serial-inc
-    bool yes = false;                    // --yes
-    bool trace = false;                  // --trace
-    bool listPorts = false;              // --list-ports
-    bool help = false;                   // --help
-    bool version = false;                // --version
-    std::vector<std::string> windowArgs; // P=, C=, V= in their order, as the window takes them
-    std::string imagePath;               // value of the last P=
+    std::optional<std::string> port;        // the last --port=DEVICE
+    std::vector<std::string> ports;         // every --port, in order: one process each
+    std::optional<std::string> address;     // --address=HEX (one or two hex digits)
+    std::optional<std::string> serial;      // --serial=XXXXXXXX (eight hex digits)
+    bool serialInc = false;                 // --serial-inc
+    std::optional<std::string> serialStore; // --serial-store=FILE
+    std::optional<std::string> log;         // --log=FILE (JSON Lines)
+    bool repeat = false;                    // --repeat
+    bool yes = false;                       // --yes
+    bool trace = false;                     // --trace
+    bool listPorts = false;                 // --list-ports
+    bool help = false;                      // --help
+    bool version = false;                   // --version
+    std::vector<std::string> windowArgs;    // P=, C=, V= in their order, as the window takes them
+    std::string imagePath;                  // value of the last P=
 };
 
 struct ParseResult {
@@ -27,6 +31,7 @@ struct ParseResult {
     bool ok() const { return error.empty(); }
 };
 
+// Never throws: a command line it cannot use comes back with the reason in error.
 ParseResult ParseCommandLine(const std::vector<std::string>& args);
 std::string UsageText(const std::string& program);
 std::string HelpText(const std::string& program);

@@ -1,5 +1,6 @@
 #include "cli/terminal_view.h"
 
+#include "cli/line_console.h"
 #include "image/image_file.h"
 #include "shell/cp1250.h"
 
@@ -55,6 +56,10 @@ TerminalView::TerminalView(TerminalSettings settings, const CommPort& port)
     : settings_(settings), port_(port) {}
 
 void TerminalView::PrintLine(std::FILE* stream, const std::string& utf8) {
+    if (settings_.console) {
+        settings_.console->Print(stream, settings_.prefix + utf8);
+        return;
+    }
     FinishProgress();
     std::fputs(utf8.c_str(), stream);
     std::fputc('\n', stream);
@@ -96,11 +101,16 @@ void TerminalView::SetPBarMax(int max) {
 
 void TerminalView::SetPBarPosition(int position) {
     pbarPosition_ = position;
+    pbarHighest_ = std::max(pbarHighest_, position);
     if (pbarVisible_ && pbarMax_ > 0) DrawProgress();
 }
 
 void TerminalView::DrawProgress() {
     const int done = std::clamp(pbarPosition_, 0, pbarMax_);
+    if (settings_.console) {
+        settings_.console->Progress(settings_.slot, done, pbarMax_);
+        return;
+    }
     const int percent = done * 100 / pbarMax_;
     if (settings_.progressBar) {
         const int filled = done * kBarWidth / pbarMax_;

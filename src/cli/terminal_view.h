@@ -19,6 +19,11 @@ struct TerminalSettings {
     std::FILE* out = stdout;
     std::FILE* err = stderr;
     std::FILE* in = stdin;
+    // With several ports: every line goes through the shared console with this prefix
+    // (for example "[ttyUSB1] "), and the progress into the console's slot.
+    class LineConsole* console = nullptr;
+    std::string prefix;
+    std::size_t slot = 0;
 };
 
 class TerminalView final : public MainView {
@@ -46,6 +51,12 @@ public:
     void TerminateApplication() override { terminated_ = true; }
 
     bool Timer1Enabled() const { return timer1_; }
+    // The last status line shown (InfoTx), and how far the progress bar got.
+    const Text& StatusText() const { return status_; }
+    int ProgressPosition() const { return pbarHighest_; }
+    int ProgressMax() const { return pbarMax_; }
+    // Writes one line of the program's own on stream (with the unit's prefix).
+    void Say(std::FILE* stream, const std::string& utf8) { PrintLine(stream, utf8); }
     // Ends the progress line before other output follows it.
     void FinishProgress();
 
@@ -60,6 +71,7 @@ private:
     bool red_ = false;
     int pbarMax_ = 0;
     int pbarPosition_ = 0;
+    int pbarHighest_ = 0;
     bool pbarVisible_ = false;
     int lastPercentStep_ = -1;
     bool progressLineOpen_ = false;

@@ -11,6 +11,8 @@
 #include <random>
 #include <stdexcept>
 
+#include <CLI/CLI.hpp>
+
 namespace tarnik {
 
 namespace {
@@ -115,39 +117,36 @@ Text ParseSerial(const std::string& text) {
 // Options as "--name value" or "--name=value"; the rest are the two file names.
 PackOptions ParsePackOptions(const std::vector<std::string>& args) {
     PackOptions options;
+    CLI::App app;
+    app.set_help_flag();
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    std::string type, version, date, serial, recordSize;
     std::vector<std::string> files;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string name = args[i];
-        std::optional<std::string> value;
-        if (name.rfind("--", 0) != 0) {
-            files.push_back(name);
-            continue;
-        }
-        if (const auto equals = name.find('='); equals != std::string::npos) {
-            value = name.substr(equals + 1);
-            name.resize(equals);
-        } else if (i + 1 < args.size()) {
-            value = args[++i];
-        }
-        if (!value) throw UsageError(name + " needs a value");
-        if (name == "--type") {
-            const long long type = ParseNumber(name, *value);
-            options.unitType = IsKnownUnitType(static_cast<int>(std::clamp(type, -1LL, 19LL)))
-                                   ? static_cast<int>(type)
-                                   : -1;
-        } else if (name == "--version") {
-            options.version = *value;
-        } else if (name == "--date") {
-            options.dateSeconds = ParseNumber(name, *value);
-        } else if (name == "--serial") {
-            options.serial = ParseSerial(*value);
-        } else if (name == "--record-size") {
-            const long long size = ParseNumber(name, *value);
-            if (size < 1) throw UsageError("--record-size must be at least 1");
-            options.recordSize = static_cast<std::size_t>(size);
-        } else {
-            throw UsageError("unknown option " + name);
-        }
+    auto* typeOption = app.add_option("--type", type);
+    auto* versionOption = app.add_option("--version", version);
+    auto* dateOption = app.add_option("--date", date);
+    auto* serialOption = app.add_option("--serial", serial);
+    auto* sizeOption = app.add_option("--record-size", recordSize);
+    app.add_option("files", files)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    try {
+        std::vector<std::string> reversed(args.rbegin(), args.rend());
+        app.parse(reversed);
+    } catch (const CLI::Error& error) {
+        throw UsageError(error.what());
+    }
+    if (typeOption->count() > 0) {
+        const long long number = ParseNumber("--type", type);
+        options.unitType = IsKnownUnitType(static_cast<int>(std::clamp(number, -1LL, 19LL)))
+                               ? static_cast<int>(number)
+                               : -1;
+    }
+    if (versionOption->count() > 0) options.version = version;
+    if (dateOption->count() > 0) options.dateSeconds = ParseNumber("--date", date);
+    if (serialOption->count() > 0) options.serial = ParseSerial(serial);
+    if (sizeOption->count() > 0) {
+        const long long size = ParseNumber("--record-size", recordSize);
+        if (size < 1) throw UsageError("--record-size must be at least 1");
+        options.recordSize = static_cast<std::size_t>(size);
     }
     if (files.size() != 2) throw UsageError("pack takes an input and an output file");
     options.input = files[0];

@@ -46,3 +46,13 @@ TEST(CliOptions, InformationalOptionsNeedNoImage) {
     EXPECT_TRUE(ParseCommandLine({"--help"}).ok());
     EXPECT_TRUE(ParseCommandLine({"--version"}).ok());
 }
+
+TEST(CliOptions, SeveralPortsKeepTheirOrderAndEachTakesOneValue) {
+    const auto r = ParseCommandLine({"--port", "/dev/pts/3", "--port=/dev/pts/1", "P=a.bin"});
+    ASSERT_TRUE(r.ok()) << r.error;
+    EXPECT_EQ(r.options.ports, (std::vector<std::string>{"/dev/pts/3", "/dev/pts/1"}));
+    EXPECT_EQ(r.options.port, "/dev/pts/1");
+    // A value after a port is not a second port but a stray argument.
+    EXPECT_FALSE(ParseCommandLine({"--port", "/dev/pts/3", "/dev/pts/4", "P=a.bin"}).ok());
+    EXPECT_FALSE(ParseCommandLine({"--port=/dev/pts/3", "--port=", "P=a.bin"}).ok());
+}

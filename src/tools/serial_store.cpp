@@ -1,0 +1,174 @@
+#include "tools/serial_store.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+#endif
+
+namespace tarnik {
+
+namespace {
+
+constexpr std::size_t kSerialDigits = 8;
+constexpr std::uint64_t kLastSerial = 0xFFFFFFFFu;
+constexpr const char* kSpent = "SPENT";
+
+// Holds the lock of the store's lock file for its lifetime.
+class StoreLock {
+public:
+    explicit StoreLock(const std::string& lockPath) {
+#ifdef _WIN32
+        handle_ = CreateFileA(lockPath.c_str(), GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle_ == INVALID_HANDLE_VALUE) return;
+        OVERLAPPED whole{};
+        locked_ = LockFileEx(handle_, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole) != 0;
+#else
+        fd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        if (fd_ < 0) return;
+        int result = 0;
+        do
+            result = ::flock(fd_, LOCK_EX);
+        while (result != 0 && errno == EINTR);
+        locked_ = result == 0;
+#endif
+    }
+    ~StoreLock() {
+#ifdef _WIN32
+        if (handle_ == INVALID_HANDLE_VALUE) return;
+        if (locked_) {
+            OVERLAPPED whole{};
+            UnlockFileEx(handle_, 0, MAXDWORD, MAXDWORD, &whole);
+        }
+        CloseHandle(handle_);
+#else
+        if (fd_ >= 0) ::close(fd_); // closing the descriptor releases the lock
+#endif
+    }
+    StoreLock(const StoreLock&) = delete;
+    StoreLock& operator=(const StoreLock&) = delete;
+    bool Locked() const {
+        return locked_;
+    }
+
+private:
+#ifdef _WIN32
+    HANDLE handle_ = INVALID_HANDLE_VALUE;
+#else
+    int fd_ = -1;
+#endif
+    bool locked_ = false;
+};
+
+bool ParseSerial(const std::string& text, std::uint32_t& value) {
+    if (text.size() != kSerialDigits) return false;
+    value = 0;
+    for (const char c : text) {
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+        value = value * 16 + static_cast<std::uint32_t>(
+                                 std::isdigit(static_cast<unsigned char>(c))
+                                     ? c - '0'
+                                     : std::toupper(static_cast<unsigned char>(c)) - 'A' + 10);
+    }
+    return true;
+}
+
+// The store's text without surrounding blanks and line ends.
+std::string Trimmed(const std::string& text) {
+    const std::size_t first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos) return {};
+    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+// Writes the new contents beside the store, flushed to the disk, and renames it over the
+// store: a reader sees the old number or the new one, never a part.
+bool RewriteStore(const std::string& path, const std::string& contents) {
+    const std::string temporary = path + ".new";
+#ifdef _WIN32
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out << contents;
+        out.flush();
+        if (!out) return false;
+    }
+    return MoveFileExA(temporary.c_str(), path.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+#else
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return false;
+    bool ok =
+        ::write(fd, contents.data(), contents.size()) == static_cast<ssize_t>(contents.size());
+    ok = ::fsync(fd) == 0 && ok;
+    ok = ::close(fd) == 0 && ok;
+    ok = ok && std::rename(temporary.c_str(), path.c_str()) == 0;
+    if (!ok) ::unlink(temporary.c_str());
+    return ok;
+#endif
+}
+
+} // namespace
+
+std::string SerialText(std::uint32_t value) {
+    char text[kSerialDigits + 1];
+    std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(value));
+    return text;
+}
+
+SerialAllocation TakeSerials(const std::string& path, std::size_t count) {
+    SerialAllocation result;
+    // The temporary file is written only under the lock, so one name serves every run.
+    const StoreLock lock(path + ".lock");
+    if (!lock.Locked()) {
+        result.error = "cannot lock the serial number store " + path + " (" + path + ".lock)";
+        return result;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        result.error = "cannot read the serial number store " + path +
+                       " (create it with the first serial number, for example: "
+                       "echo 00000001 > " +
+                       path + ")";
+        return result;
+    }
+    std::stringstream text;
+    text << in.rdbuf();
+    std::uint32_t next = 0;
+    if (Trimmed(text.str()) == kSpent) {
+        result.error = "the serial number store " + path + " has no numbers left";
+        return result;
+    }
+    if (!ParseSerial(Trimmed(text.str()), next)) {
+        result.error =
+            "the serial number store " + path + " does not hold eight hexadecimal digits";
+        return result;
+    }
+    if (std::uint64_t{next} + count - 1 > kLastSerial && count > 0) {
+        result.error = "the serial number store " + path + " has fewer than " +
+                       std::to_string(count) + " numbers left (next " + SerialText(next) + ")";
+        return result;
+    }
+    const std::uint64_t after = std::uint64_t{next} + count;
+    // Past FFFFFFFF the store is spent: it keeps a text no later run can take from.
+    const std::string stored = after > kLastSerial
+                                   ? std::string(kSpent) + "\n"
+                                   : SerialText(static_cast<std::uint32_t>(after)) + "\n";
+    if (!RewriteStore(path, stored)) {
+        result.error = "cannot rewrite the serial number store " + path;
+        return result;
+    }
+    for (std::uint64_t n = next; n < after; ++n)
+        result.serials.push_back(SerialText(static_cast<std::uint32_t>(n)));
+    return result;
+}
+
+} // namespace tarnik

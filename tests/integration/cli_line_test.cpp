@@ -1,0 +1,331 @@
+// tarnik-cli on a production line: several units on several emulators at once, as the built
+// program against tarnik-sim on pseudo-terminals.
+#include "cli/line_run.h"
+#include "support/child_process.h"
+#include "support/image_builder.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <csignal>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+
+namespace tarnik::testing {
+namespace {
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+// Every line of a results log, each parsed as one JSON object.
+std::vector<nlohmann::json> ReadLog(const std::string& path) {
+    std::vector<nlohmann::json> lines;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(nlohmann::json::parse(line)); // throws, failing the test, if it is not
+    return lines;
+}
+
+std::string LastLine(const std::string& text) {
+    const auto lines = Lines(text);
+    return lines.empty() ? "" : lines.back();
+}
+
+// The summary row of a port: the line after "Summary:" that starts with the port.
+std::string SummaryRow(const std::string& out, const std::string& port) {
+    const std::size_t summary = out.find("Summary:\n");
+    if (summary == std::string::npos) return {};
+    for (const std::string& line : Lines(out.substr(summary)))
+        if (line.rfind("  " + port + " ", 0) == 0) return line;
+    return {};
+}
+
+struct LineRig {
+    TempDir dir;
+    std::string Image(int type, std::size_t records, bool withSerialRecord = false) {
+        std::vector<TestRecord> list;
+        for (std::size_t i = 0; i < records; ++i)
+            list.push_back({static_cast<std::uint16_t>(0x4000 + 0x40 * i),
+                            PatternData(64, static_cast<std::uint8_t>(i))});
+        if (withSerialRecord) list.push_back(SerialRecord());
+        return WriteTestImage(dir / "image.bin", type, list);
+    }
+    ProgramResult Cli(const std::vector<std::string>& args) {
+        return RunProgram(TARNIK_CLI_PATH, args, {}, std::chrono::seconds(90));
+    }
+};
+
+TEST(CliLine, HealthyUnitSucceedsBesideAHangUpAndASilentUnit) {
+    LineRig rig;
+    const std::string image = rig.Image(1, 6);
+    SimProcess good({"--type", "1", "--image", image}, TARNIK_SIM_PATH);
+    SimProcess hangup({"--type", "1", "--image", image, "--hangup-at-record", "2"},
+                      TARNIK_SIM_PATH);
+    SimProcess silent({"--type", "1", "--silent"}, TARNIK_SIM_PATH);
+    ASSERT_FALSE(good.Pty().empty() || hangup.Pty().empty() || silent.Pty().empty());
+
+    const std::string log = (rig.dir / "results.jsonl").string();
+    const ProgramResult r =
+        rig.Cli({"--port=" + good.Pty(), "--port=" + hangup.Pty(), "--port=" + silent.Pty(),
+                 "--log=" + log, "P=" + image, "V=1"});
+    // The first failure in port order decides: the hang-up in programming (13 + 5376).
+    EXPECT_EQ(r.exitCode, (5376 + 13) & 0xFF) << r.out << r.err;
+    EXPECT_EQ(LastLine(r.out), "Exit status: 5389");
+    EXPECT_NE(SummaryRow(r.out, good.Pty()).find("Process status: Ending process"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(SummaryRow(r.out, good.Pty()).find("Exit status: 20 "), std::string::npos);
+    EXPECT_NE(SummaryRow(r.out, hangup.Pty()).find("Exit status: 5389 "), std::string::npos);
+    EXPECT_NE(SummaryRow(r.out, silent.Pty()).find("Exit status: 5380 "), std::string::npos);
+
+    // Every line of a unit carries its port, and only that unit's lines do.
+    const std::string goodLabel = "[" + good.Pty().substr(5) + "] ";
+    EXPECT_NE(r.out.find(goodLabel + "Process status: Programming ..."), std::string::npos);
+    EXPECT_NE(r.out.find(goodLabel + "Process status: Ending process"), std::string::npos);
+    for (const std::string& line : Lines(r.out.substr(0, r.out.find("Summary:\n"))))
+        EXPECT_EQ(line.front(), '[') << line;
+    EXPECT_EQ(good.Wait(), 0);
+
+    // One JSON line per unit, in the order the units ended, each with its own result.
+    const auto units = ReadLog(log);
+    ASSERT_EQ(units.size(), 3u);
+    const std::map<std::string, std::pair<int, const char*>> expected = {
+        {good.Pty(), {20, "Process status: Ending process"}},
+        {hangup.Pty(), {5389, "Process status: An error occurred. Programming ..."}},
+        {silent.Pty(), {5380, "Process status: An error occurred. Connection establishment"}}};
+    for (const auto& unit : units) {
+        const auto& [status, text] = expected.at(unit.at("port").get<std::string>());
+        EXPECT_EQ(unit.at("exit_status"), status);
+        EXPECT_EQ(unit.at("status"), text);
+        EXPECT_TRUE(unit.at("serial").is_null());
+        EXPECT_EQ(unit.at("verify"), true);
+        EXPECT_EQ(unit.at("unit_type"), 1);
+        EXPECT_EQ(unit.at("image"), image);
+        EXPECT_EQ(unit.at("image_sha256").get<std::string>().size(), 64u);
+        EXPECT_EQ(unit.at("records_sent"), status == 20 ? 6 : status == 5389 ? 2 : 0);
+    }
+}
+
+TEST(CliLine, OnePortInAListBehavesAsAlone) {
+    LineRig rig;
+    const std::string image = rig.Image(1, 2);
+    SimProcess sim({"--type", "1", "--image", image}, TARNIK_SIM_PATH);
+    ASSERT_FALSE(sim.Pty().empty());
+    const ProgramResult r = rig.Cli({"--port=" + sim.Pty(), "P=" + image});
+    EXPECT_EQ(r.exitCode, 20) << r.err;
+    EXPECT_EQ(r.out.find("Summary:"), std::string::npos);
+    EXPECT_EQ(r.out.find("] "), std::string::npos);
+}
+
+TEST(CliLine, AllSucceedingUnitsEndWithTheSuccessStatusAndConsecutiveSerials) {
+    LineRig rig;
+    const std::string image = rig.Image(2, 2, true);
+    SimProcess first({"--type", "2", "--image", image, "--serial", "000000FF"}, TARNIK_SIM_PATH);
+    SimProcess second({"--type", "2", "--image", image, "--serial", "00000100"}, TARNIK_SIM_PATH);
+    ASSERT_FALSE(first.Pty().empty() || second.Pty().empty());
+    const ProgramResult r = rig.Cli({"--port=" + first.Pty(), "--port=" + second.Pty(),
+                                     "--serial=000000ff", "P=" + image, "V=1"});
+    EXPECT_EQ(r.exitCode, 20) << r.out << r.err;
+    EXPECT_EQ(LastLine(r.out), "Exit status: 20");
+    EXPECT_NE(SummaryRow(r.out, first.Pty()).find(" 000000FF "), std::string::npos) << r.out;
+    EXPECT_NE(SummaryRow(r.out, second.Pty()).find(" 00000100 "), std::string::npos) << r.out;
+    // Each emulator checks that it received its own serial number.
+    EXPECT_EQ(first.Wait(), 0);
+    EXPECT_EQ(second.Wait(), 0);
+}
+
+TEST(CliLine, CtrlCStopsEveryRunningUnitAndStillPrintsTheSummary) {
+    LineRig rig;
+    const std::string image = rig.Image(1, 150);
+    std::vector<std::unique_ptr<SimProcess>> sims;
+    std::vector<std::string> args;
+    for (int i = 0; i < 3; ++i) {
+        sims.push_back(std::make_unique<SimProcess>(
+            std::vector<std::string>{"--type", "1", "--image", image, "--wire"}, TARNIK_SIM_PATH));
+        ASSERT_FALSE(sims.back()->Pty().empty());
+        args.push_back("--port=" + sims.back()->Pty());
+    }
+    args.push_back("P=" + image);
+    ChildProcess cli(TARNIK_CLI_PATH, args);
+    std::string out;
+    int programming = 0;
+    while (programming < 3) {
+        const auto line = cli.ReadLine(20000);
+        ASSERT_TRUE(line) << out;
+        out += *line + "\n";
+        if (line->find("] Process status: Programming ...") != std::string::npos) ++programming;
+    }
+    cli.Signal(SIGINT);
+    while (const auto line = cli.ReadLine(20000))
+        out += *line + "\n";
+    EXPECT_EQ(cli.Wait(20000), 13) << out;
+    EXPECT_EQ(LastLine(out), "Exit status: 13");
+    for (const auto& sim : sims) {
+        const std::string row = SummaryRow(out, sim->Pty());
+        EXPECT_NE(row.find("Process status: Interrupting process"), std::string::npos) << out;
+        EXPECT_NE(row.find("Exit status: 13 "), std::string::npos) << out;
+    }
+}
+
+} // namespace
+} // namespace tarnik::testing
+
+namespace tarnik::testing {
+namespace {
+
+// The serial numbers in a run's summary, in port order.
+std::vector<std::string> SummarySerials(const std::string& out,
+                                        const std::vector<std::string>& ports) {
+    std::vector<std::string> serials;
+    for (const std::string& port : ports) {
+        std::istringstream row(SummaryRow(out, port));
+        std::string name, serial;
+        row >> name >> serial;
+        serials.push_back(serial);
+    }
+    return serials;
+}
+
+TEST(CliLine, ConcurrentRunsSharingOneSerialStoreNeverShareANumber) {
+    LineRig rig;
+    const std::string image = rig.Image(2, 2, true);
+    const std::string store = (rig.dir / "serials").string();
+    std::ofstream(store) << "0000A1FE\n";
+
+    std::vector<std::unique_ptr<SimProcess>> sims;
+    std::vector<std::vector<std::string>> ports(2);
+    std::vector<std::unique_ptr<ChildProcess>> runs;
+    const std::string log = (rig.dir / "results.jsonl").string();
+    for (int run = 0; run < 2; ++run) {
+        std::vector<std::string> args{"--serial-store=" + store, "--log=" + log, "P=" + image,
+                                      "V=0"};
+        for (int unit = 0; unit < 2; ++unit) {
+            sims.push_back(std::make_unique<SimProcess>(
+                std::vector<std::string>{"--type", "2", "--image", image}, TARNIK_SIM_PATH));
+            ASSERT_FALSE(sims.back()->Pty().empty());
+            ports[run].push_back(sims.back()->Pty());
+            args.push_back("--port=" + sims.back()->Pty());
+        }
+        runs.push_back(std::make_unique<ChildProcess>(TARNIK_CLI_PATH, args));
+    }
+    std::set<std::string> taken;
+    std::map<std::string, std::string> serialOfPort;
+    for (int run = 0; run < 2; ++run) {
+        std::string out;
+        while (const auto line = runs[run]->ReadLine(30000))
+            out += *line + "\n";
+        EXPECT_EQ(runs[run]->Wait(20000), 20) << out;
+        const auto serials = SummarySerials(out, ports[run]);
+        // One run takes consecutive numbers, in port order.
+        EXPECT_EQ(std::stoul(serials[1], nullptr, 16), std::stoul(serials[0], nullptr, 16) + 1)
+            << out;
+        taken.insert(serials.begin(), serials.end());
+        for (std::size_t i = 0; i < serials.size(); ++i)
+            serialOfPort[ports[run][i]] = serials[i];
+    }
+    // Both runs appended to one log: four whole lines, each with the unit's serial number.
+    const auto units = ReadLog(log);
+    ASSERT_EQ(units.size(), 4u);
+    for (const auto& unit : units)
+        EXPECT_EQ(unit.at("serial"), serialOfPort.at(unit.at("port").get<std::string>()));
+    EXPECT_EQ(taken, (std::set<std::string>{"0000A1FE", "0000A1FF", "0000A200", "0000A201"}));
+    std::stringstream rest;
+    rest << std::ifstream(store).rdbuf();
+    EXPECT_EQ(rest.str(), "0000A202\n");
+}
+
+TEST(CliLine, AFailedUnitsSerialNumberIsNotHandedOutAgain) {
+    LineRig rig;
+    const std::string image = rig.Image(2, 2, true);
+    const std::string store = (rig.dir / "serials").string();
+    std::ofstream(store) << "00000010\n";
+    SimProcess silent({"--type", "2", "--silent"}, TARNIK_SIM_PATH);
+    ASSERT_FALSE(silent.Pty().empty());
+    const ProgramResult failed =
+        rig.Cli({"--port=" + silent.Pty(), "--serial-store=" + store, "P=" + image});
+    EXPECT_EQ(failed.exitCode, (5376 + 4) & 0xFF) << failed.out << failed.err;
+
+    SimProcess good({"--type", "2", "--image", image, "--serial", "00000011"}, TARNIK_SIM_PATH);
+    ASSERT_FALSE(good.Pty().empty());
+    const ProgramResult next =
+        rig.Cli({"--port=" + good.Pty(), "--serial-store=" + store, "P=" + image});
+    EXPECT_EQ(next.exitCode, 20) << next.out << next.err;
+    EXPECT_EQ(good.Wait(), 0); // the emulator saw 00000011 written into its serial record
+
+    // A store that cannot be used stops the run before any port is opened.
+    std::ofstream(store) << "garbage\n";
+    const ProgramResult refused =
+        rig.Cli({"--port=/dev/null", "--serial-store=" + store, "P=" + image});
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_NE(refused.err.find("serial number store"), std::string::npos) << refused.err;
+}
+
+} // namespace
+} // namespace tarnik::testing
+
+namespace tarnik::testing {
+namespace {
+
+TEST(CliLine, RepeatFedFromAPipeRunsOncePerLineAndEndsWithTotals) {
+    LineRig rig;
+    const std::string image = rig.Image(2, 2, true);
+    const std::string store = (rig.dir / "serials").string();
+    const std::string log = (rig.dir / "results.jsonl").string();
+    std::ofstream(store) << "00000020\n";
+    // The emulator serves one run: the second run finds no unit (or no port) and fails.
+    SimProcess sim({"--type", "2", "--image", image, "--serial", "00000020"}, TARNIK_SIM_PATH);
+    ASSERT_FALSE(sim.Pty().empty());
+    const std::string command = "printf '\\n' | '" + std::string(TARNIK_CLI_PATH) +
+                                "' --repeat --port=" + sim.Pty() + " --serial-store=" + store +
+                                " --log=" + log + " P=" + image;
+    const ProgramResult r = RunProgram("/bin/sh", {"-c", command}, {}, std::chrono::seconds(60));
+    EXPECT_NE(r.out.find("Exit status: 20\n"), std::string::npos) << r.out;
+    const std::size_t totals = r.out.find("Totals: 2 runs, 2 units, 1 succeeded, 1 failed\n");
+    ASSERT_NE(totals, std::string::npos) << r.out;
+    // The failure decides the exit status, and the totals list it.
+    const std::string last = LastLine(r.out);
+    ASSERT_EQ(last.rfind("Exit status: ", 0), 0u);
+    const int status = std::stoi(last.substr(13));
+    EXPECT_NE(status, 20);
+    EXPECT_EQ(r.exitCode, status & 0xFF);
+    EXPECT_NE(r.out.find("  Exit status: " + std::to_string(status) + "  1 unit\n", totals),
+              std::string::npos);
+    EXPECT_EQ(sim.Wait(), 0);
+    const auto units = ReadLog(log);
+    ASSERT_EQ(units.size(), 2u);
+    EXPECT_EQ(units[0].at("serial"), "00000020");
+    EXPECT_EQ(units[1].at("serial"), "00000021"); // taken even though its unit failed
+    std::stringstream rest;
+    rest << std::ifstream(store).rdbuf();
+    EXPECT_EQ(rest.str(), "00000022\n");
+}
+
+TEST(RunTotals, CountUnitsAndTakeTheFirstFailure) {
+    cli::RunTotals totals;
+    cli::UnitResult ok, hung, silent;
+    ok.succeeded = true;
+    ok.exitStatus = 20;
+    hung.exitStatus = 5389;
+    silent.exitStatus = 5380;
+    totals.Add({ok, ok});
+    EXPECT_EQ(totals.exitStatus, 20);
+    totals.Add({ok, hung, silent});
+    totals.Add({silent});
+    EXPECT_EQ(totals.exitStatus, 5389);
+    EXPECT_EQ(totals.Text(), "Totals: 3 runs, 6 units, 3 succeeded, 3 failed\n"
+                             "  Exit status: 5380  2 units\n"
+                             "  Exit status: 5389  1 unit\n");
+}
+
+} // namespace
+} // namespace tarnik::testing

@@ -1,0 +1,35 @@
+// SHA-256 against the published test vectors, including the padding edge where the
+// length no longer fits in the last block.
+#include "tools/sha256.h"
+
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+namespace tarnik {
+namespace {
+
+TEST(Sha256, PublishedVectors) {
+    EXPECT_EQ(Sha256Hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(Sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    // 56 bytes: the length goes into a block of its own.
+    EXPECT_EQ(Sha256Hex("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
+              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+    EXPECT_EQ(Sha256Hex(std::string(1000000, 'a')),
+              "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+}
+
+TEST(Sha256, FileInPiecesMatchesTheWholeAndAMissingFileHasNone) {
+    testing::TempDir dir;
+    std::string bytes;
+    for (int i = 0; i < 200000; ++i)
+        bytes += static_cast<char>(i * 7);
+    std::ofstream(dir / "image.bin", std::ios::binary) << bytes;
+    EXPECT_EQ(Sha256OfFile((dir / "image.bin").string()), Sha256Hex(bytes));
+    EXPECT_FALSE(Sha256OfFile((dir / "missing.bin").string()));
+}
+
+} // namespace
+} // namespace tarnik

@@ -46,6 +46,8 @@ void TFUstaw::CommRxCharSignal(int count) {
     const int request = std::min(count, kReadBufferSize);
     int n = comm_.ReadBlock(buffer.data(), request);
     if (n < 1) return;
+    ++arrivals_;
+    lastArrivalMs_ = clock_.TickMs();
 
     if (n > kMaxArrival) {
         log_.LogLine(" CAT ! " + std::to_string(n - kMaxArrival));
@@ -76,6 +78,19 @@ void TFUstaw::SendBlock(Block block, int count) {
     log_.LogLine("TX: " + BytesToHexList(std::span<const std::uint8_t>(block.data(), n),
                                          static_cast<std::uint16_t>(n)));
     pump_.processMessages();
+}
+
+void TFUstaw::WaitLineQuiet(std::uint32_t guardMs, std::uint32_t capMs) {
+    if (arrivals_ == 0 || guardMs == 0) return;
+    const std::uint32_t start = clock_.TickMs();
+    for (;;) {
+        const std::uint32_t now = clock_.TickMs();
+        // The tick counts whole milliseconds: more than the guard ticks is at least the guard.
+        const std::uint32_t quiet = now - lastArrivalMs_;
+        if (quiet > guardMs || now - start >= capMs) return;
+        pump_.waitForWork(guardMs + 1 - quiet, clock_);
+        pump_.processMessages();
+    }
 }
 
 int TFUstaw::SendTimeMs(const Text& s) const {

@@ -151,6 +151,12 @@ int RunCli(const std::vector<std::string>& args, const std::string& executablePa
         if (options.serial) logic.EdNrSerialChange(*options.serial);
         if (options.address) logic.AdrTxChange(*options.address);
         if (options.serialInc) logic.ChBoxSerialIncClick(true);
+        if (options.fast || options.turnaround) {
+            Pacing pacing = logic.CurrentPacing();
+            pacing.fast = pacing.fast || options.fast;
+            if (options.turnaround) pacing.turnaroundMs = *options.turnaround;
+            logic.SetPacing(pacing); // for this run only: the stored choice stays
+        }
 
         if (view.Timer1Enabled()) {
             logic.Timer1Timer();

@@ -1,5 +1,7 @@
 #include "cli/cli_options.h"
 
+#include "programmers/pacing.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -48,14 +50,18 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
     ParseResult result;
     CliOptions& o = result.options;
     std::string& error = result.error;
+    std::optional<std::string> turnaround;
     for (std::size_t i = 0; i < args.size() && error.empty(); ++i) {
         const std::string& arg = args[i];
         if (TakeValue(arg, "--port", args, i, o.port, error) ||
             TakeValue(arg, "--address", args, i, o.address, error) ||
-            TakeValue(arg, "--serial", args, i, o.serial, error))
+            TakeValue(arg, "--serial", args, i, o.serial, error) ||
+            TakeValue(arg, "--turnaround-ms", args, i, turnaround, error))
             continue;
         if (arg == "--serial-inc")
             o.serialInc = true;
+        else if (arg == "--fast")
+            o.fast = true;
         else if (arg == "--yes" || arg == "-y")
             o.yes = true;
         else if (arg == "--trace")
@@ -90,8 +96,14 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
         error = "--address takes one or two hexadecimal digits: " + *o.address;
     else if (o.serial && (!IsHex(*o.serial) || o.serial->size() != 8))
         error = "--serial takes exactly eight hexadecimal digits: " + *o.serial;
+    else if (turnaround && (!IsDecimal(*turnaround) || turnaround->size() > 2 ||
+                            std::stoul(*turnaround) > kMaxTurnaroundMs))
+        error = "--turnaround-ms takes a number of milliseconds from 0 to " +
+                std::to_string(kMaxTurnaroundMs) + ": " + *turnaround;
     else if (o.imagePath.empty() && !o.help && !o.version && !o.listPorts)
         error = "no image file given (P=IMAGE)";
+    if (turnaround && error.empty())
+        o.turnaround = static_cast<unsigned>(std::stoul(*turnaround));
     if (o.serial) o.serial = Upper(*o.serial);
     if (o.address) o.address = Upper(*o.address);
     return result;
@@ -99,8 +111,9 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
 
 std::string UsageText(const std::string& program) {
     return "Usage: " + program +
-           " [--port=DEVICE] [--address=HEX] [--serial=XXXXXXXX] [--serial-inc] [--yes]\n"
-           "       [--trace] [--list-ports] [--help] [--version] P=IMAGE [C=N] [V=0|1]\n"
+           " [--port=DEVICE] [--address=HEX] [--serial=XXXXXXXX] [--serial-inc] [--fast]\n"
+           "       [--turnaround-ms=N] [--yes] [--trace] [--list-ports] [--help] [--version]\n"
+           "       P=IMAGE [C=N] [V=0|1]\n"
            "Try '" +
            program + " --help' for more information.\n";
 }
@@ -129,6 +142,12 @@ std::string HelpText(const std::string& program) {
            "                       with --address.\n"
            "  --serial=XXXXXXXX  serial number written into the image's serial record\n"
            "  --serial-inc       print the next serial number after a successful process\n"
+           "  --fast             fast pacing for this run (main family and network modules):\n"
+           "                       the next frame follows as soon as the answer is complete;\n"
+           "                       same frames, resends and time-outs (default: the stored\n"
+           "                       choice of the window, else the usual pacing)\n"
+           "  --turnaround-ms=N  quiet time after the unit's last byte before the next frame\n"
+           "                       at fast pacing, 0 to 50 ms (default 2)\n"
            "  --yes              answer Yes to the network modules' version question\n"
            "  --trace            also print every transmitted (TX:) and received (RX:) block\n"
            "  --list-ports       list the serial ports and exit\n"

@@ -12,6 +12,8 @@ struct CliOptions {
     std::optional<std::string> address;  // --address=HEX (one or two hex digits)
     std::optional<std::string> serial;   // --serial=XXXXXXXX (eight hex digits)
     bool serialInc = false;              // --serial-inc
+    bool fast = false;                   // --fast
+    std::optional<unsigned> turnaround;  // --turnaround-ms=N (0..50), milliseconds
     bool yes = false;                    // --yes
     bool trace = false;                  // --trace
     bool listPorts = false;              // --list-ports

@@ -35,6 +35,8 @@ public:
     ~TForm1() override;
 
     void SetLogic(MainWindowLogic* logic) { logic_ = logic; }
+    // Shows the stored pacing choice in the Start menu (after the logic has read it).
+    void ShowFastPacing(bool fast) { FastPacing->setChecked(fast); }
     // The serial ports offered by the Communication menu (the system's listing by default).
     void SetPortLister(std::function<std::vector<PortChoice>()> lister) {
         portLister_ = std::move(lister);
@@ -70,6 +72,7 @@ public:
     QAction* Wyjcie1;
     QMenu* Start1;
     QAction* Start2;
+    QAction* FastPacing; // checkable: the stored "fast" setting
     QMenu* KomPop;
     QLabel* LTx;
     QLabel* TxAdrLabel;

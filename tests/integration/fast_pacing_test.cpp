@@ -175,6 +175,7 @@ TEST(FastPacing, RepeatsComeNoSoonerThanAtTheDescribedPacing) {
     const UnitOptions options = MainFamily(0, [](UnitFaults& f) {
         f.answerDelayMs = 150;
         f.dropAck = 1;
+        f.noise = true; // bytes that come in while no answer is complete
     });
     const RunResult described = RunProcess(options, kDescribed);
     const RunResult fast = RunProcess(options, kFast);
@@ -219,6 +220,7 @@ TEST(FastPacing, NetworkModulesAreProgrammedWithConnectionFramesSpacedAsDescribe
         options.address = 0x07;
         options.image = NetImage(6);
         options.faults.noise = type == 9;
+        options.faults.answerDelayMs = 60; // the connection frames go out more than once
         const RunResult described = RunProcess(options, kDescribed);
         const RunResult fast = RunProcess(options, kFast);
         EXPECT_EQ(fast.exitStatus, described.exitStatus) << "type " << type << fast.report;

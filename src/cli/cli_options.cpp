@@ -96,14 +96,13 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
         error = "--address takes one or two hexadecimal digits: " + *o.address;
     else if (o.serial && (!IsHex(*o.serial) || o.serial->size() != 8))
         error = "--serial takes exactly eight hexadecimal digits: " + *o.serial;
-    else if (turnaround && (!IsDecimal(*turnaround) || turnaround->size() > 2 ||
+    else if (turnaround && (!IsDecimal(*turnaround) || turnaround->size() > 9 ||
                             std::stoul(*turnaround) > kMaxTurnaroundMs))
         error = "--turnaround-ms takes a number of milliseconds from 0 to " +
                 std::to_string(kMaxTurnaroundMs) + ": " + *turnaround;
     else if (o.imagePath.empty() && !o.help && !o.version && !o.listPorts)
         error = "no image file given (P=IMAGE)";
-    if (turnaround && error.empty())
-        o.turnaround = static_cast<unsigned>(std::stoul(*turnaround));
+    if (turnaround && error.empty()) o.turnaround = static_cast<unsigned>(std::stoul(*turnaround));
     if (o.serial) o.serial = Upper(*o.serial);
     if (o.address) o.address = Upper(*o.address);
     return result;

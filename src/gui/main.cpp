@@ -30,7 +30,6 @@ int main(int argc, char* argv[]) {
     // A settings value that cannot be read must not end the program before its window shows.
     logic.RunGuarded(
         [&] { logic.FormCreate(args, QCoreApplication::applicationFilePath().toStdString()); });
-    form.ShowFastPacing(logic.CurrentPacing().fast);
     form.show();
     logic.RunGuarded([&] { logic.FormShow(); });
     tarnik::TApplication::exec();

@@ -220,6 +220,9 @@ void TForm1::ConnectEvents() {
     connect(BoxVer, &QCheckBox::clicked, this, [this](bool on) { logic_->BoxVerClick(on); });
     connect(FastPacing, &QAction::triggered, this,
             [this](bool on) { logic_->FastPacingClick(on); });
+    // The entry shows the choice the logic holds (read from the settings at start-up).
+    connect(Start1, &QMenu::aboutToShow, this,
+            [this] { FastPacing->setChecked(logic_->CurrentPacing().fast); });
     connect(ChBoxSerialInc, &QCheckBox::clicked, this,
             [this](bool on) { logic_->ChBoxSerialIncClick(on); });
     connect(AdrTx, &QLineEdit::textChanged, this, [this](const QString& text) {

@@ -35,8 +35,6 @@ public:
     ~TForm1() override;
 
     void SetLogic(MainWindowLogic* logic) { logic_ = logic; }
-    // Shows the stored pacing choice in the Start menu (after the logic has read it).
-    void ShowFastPacing(bool fast) { FastPacing->setChecked(fast); }
     // The serial ports offered by the Communication menu (the system's listing by default).
     void SetPortLister(std::function<std::vector<PortChoice>()> lister) {
         portLister_ = std::move(lister);

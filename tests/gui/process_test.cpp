@@ -40,7 +40,8 @@ TEST(GuiProcess, ExpanderProgrammedThroughTheWindow) {
     EXPECT_EQ(sim.Wait(10000), 0);
 }
 
-// The stored fast pacing choice: the Qt pump wakes the poll loop on the port's arrivals.
+// The stored fast pacing choice, shown and changed by the Start menu entry; the Qt pump
+// wakes the poll loop on the port's arrivals.
 TEST(GuiProcess, ExpanderProgrammedAtFastPacingOnANoisyLine) {
     GuiRig rig({}, true);
     const std::string image = rig.WriteImage("exp.bin", 1, 5);
@@ -60,6 +61,12 @@ TEST(GuiProcess, ExpanderProgrammedAtFastPacingOnANoisyLine) {
     EXPECT_TRUE(rig.form->Memo1->toPlainText().contains("-------Verification"));
     EXPECT_EQ(rig.logic->ExitStatus(), 20);
     EXPECT_EQ(sim.Wait(10000), 0); // the emulator's verdict
+
+    emit rig.form->Start1->aboutToShow();
+    EXPECT_TRUE(rig.form->FastPacing->isChecked());
+    rig.form->FastPacing->trigger();
+    EXPECT_FALSE(rig.logic->CurrentPacing().fast);
+    EXPECT_EQ(rig.settings->ReadSetting("fast"), "0");
 }
 
 TEST(GuiProcess, AudioUnitProgrammedAndVerifiedThroughTheWindow) {

@@ -44,27 +44,6 @@ TEST(GuiWindow, OpensWithItsCaptionsAndIdleState) {
     EXPECT_EQ(form.BarPanels[1]->text(), "File opening error ");
 }
 
-TEST(GuiWindow, FastPacingEntryIsStoredAndShownFromTheSettings) {
-    {
-        GuiRig rig;
-        rig.Start();
-        TForm1& form = *rig.form;
-        emit form.Start1->aboutToShow();
-        EXPECT_EQ(form.FastPacing->text(), "Fast pacing");
-        EXPECT_FALSE(form.FastPacing->isChecked()); // off by default
-        form.FastPacing->trigger();
-        EXPECT_TRUE(rig.logic->CurrentPacing().fast);
-        EXPECT_EQ(rig.settings->ReadSetting("fast"), "1");
-    }
-    GuiRig rig; // a start reads the stored choice
-    rig.settings->WriteSetting("fast", "1");
-    rig.Start();
-    emit rig.form->Start1->aboutToShow();
-    EXPECT_TRUE(rig.form->FastPacing->isChecked());
-    EXPECT_TRUE(rig.logic->CurrentPacing().fast);
-    EXPECT_EQ(rig.logic->CurrentPacing().turnaroundMs, kDefaultTurnaroundMs);
-}
-
 TEST(GuiWindow, LoadingAnImageSetsTheWindowUp) {
     GuiRig rig;
     rig.settings->WriteSetting("adr_exp", "7");

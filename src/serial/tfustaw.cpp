@@ -47,7 +47,7 @@ void TFUstaw::CommRxCharSignal(int count) {
     int n = comm_.ReadBlock(buffer.data(), request);
     if (n < 1) return;
     ++arrivals_;
-    lastArrivalMs_ = clock_.TickMs();
+    lastArrivalUs_ = clock_.TickUs();
 
     if (n > kMaxArrival) {
         log_.LogLine(" CAT ! " + std::to_string(n - kMaxArrival));
@@ -82,13 +82,13 @@ void TFUstaw::SendBlock(Block block, int count) {
 
 void TFUstaw::WaitLineQuiet(std::uint32_t guardMs, std::uint32_t capMs) {
     if (arrivals_ == 0 || guardMs == 0) return;
+    const std::uint64_t guardUs = std::uint64_t{guardMs} * 1000;
     const std::uint32_t start = clock_.TickMs();
     for (;;) {
-        const std::uint32_t now = clock_.TickMs();
-        // The tick counts whole milliseconds: more than the guard ticks is at least the guard.
-        const std::uint32_t quiet = now - lastArrivalMs_;
-        if (quiet > guardMs || now - start >= capMs) return;
-        pump_.waitForWork(guardMs + 1 - quiet, clock_);
+        const std::uint64_t quietUs = clock_.TickUs() - lastArrivalUs_;
+        if (quietUs >= guardUs || clock_.TickMs() - start >= capMs) return;
+        const auto waitMs = static_cast<std::uint32_t>((guardUs - quietUs + 999) / 1000);
+        pump_.waitForWork(waitMs, clock_);
         pump_.processMessages();
     }
 }

@@ -40,9 +40,8 @@ public:
     int SendTimeMs(const Text& s) const;
     std::uint32_t TickMs() { return clock_.TickMs(); }
 
-    // Arrivals taken into RxText so far, and the tick of the last one.
+    // Arrivals taken into RxText so far.
     std::uint64_t ArrivalCount() const { return arrivals_; }
-    std::uint32_t LastArrivalMs() const { return lastArrivalMs_; }
     // Blocks until the port (or anything else) has work for the main thread or timeoutMs
     // have passed; the caller then processes its messages.
     void WaitForWork(std::uint32_t timeoutMs) { pump_.waitForWork(timeoutMs, clock_); }
@@ -60,7 +59,7 @@ private:
     Clock& clock_;
     LogSink& log_;
     std::uint64_t arrivals_ = 0;
-    std::uint32_t lastArrivalMs_ = 0;
+    std::uint64_t lastArrivalUs_ = 0;
 };
 
 } // namespace tarnik

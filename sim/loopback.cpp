@@ -54,6 +54,12 @@ void SimulatedPort::Deliver() {
     if (!input_.empty() && OnRxCharSignal) OnRxCharSignal(static_cast<int>(input_.size()));
 }
 
+std::optional<std::uint32_t> SimulatedPort::NextArrivalMs() const {
+    if (!open_ || !peer_) return std::nullopt;
+    if (!input_.empty()) return clock_.TickMs();
+    return peer_->NextEventMs();
+}
+
 LineSettings SimulatedPort::Line() const {
     return LineSettings{BaudRateBits(BaudRate()), Parity(), Stopbits(), Databits()};
 }
@@ -68,6 +74,18 @@ void LoopbackPump::processMessages() {
     inside_ = false;
     for (auto& hook : hooks_)
         hook();
+}
+
+void LoopbackPump::waitForWork(std::uint32_t timeoutMs, Clock& clock) {
+    const std::uint32_t now = clock.TickMs();
+    std::uint32_t wait = timeoutMs;
+    for (const SimulatedPort* port : ports_) {
+        const std::optional<std::uint32_t> due = port->NextArrivalMs();
+        if (!due) continue;
+        const auto ahead = static_cast<std::int32_t>(*due - now);
+        wait = std::min(wait, static_cast<std::uint32_t>(std::max(ahead, 0)));
+    }
+    clock.SleepMs(wait);
 }
 
 } // namespace tarnik::sim

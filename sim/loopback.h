@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,9 @@ public:
     // Moves the unit's bytes that are due into the input queue and raises the
     // character-received event while any are waiting. Called by the loopback pump.
     void Deliver();
+    // The earliest moment at which bytes may come in: now when some wait unread, else the
+    // unit's next event; none while the port is closed or the unit has nothing due.
+    std::optional<std::uint32_t> NextArrivalMs() const;
 
     LineSettings Line() const;
     std::size_t OpenCount() const { return openCount_; }
@@ -69,6 +73,9 @@ public:
     void AddHook(std::function<void()> hook) { hooks_.push_back(std::move(hook)); }
     void processMessages() override;
     void callSync(std::function<void()> fn) override { fn(); }
+    // Moves the virtual clock on to the next moment a port's unit has something due, or by
+    // the time-out when that comes first.
+    void waitForWork(std::uint32_t timeoutMs, Clock& clock) override;
 
 private:
     std::vector<SimulatedPort*> ports_;

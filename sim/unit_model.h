@@ -30,7 +30,7 @@ public:
     void Advance(std::uint32_t nowMs);
     // The earliest moment at which something is due (an arrival, an answer, the drop of a
     // stale partial frame), if anything is waiting.
-    std::optional<std::uint32_t> NextEventMs() const;
+    std::optional<std::uint32_t> NextEventMs() const override;
     bool OutputPending() const { return !out_.empty(); }
     // The session is over: the application was started (or the unit hung up).
     bool Finished() const { return report_.complete || hungUp_; }

@@ -6,6 +6,7 @@
 #include "tools/text.h"
 
 #include <cstdint>
+#include <optional>
 
 namespace tarnik::sim {
 
@@ -26,6 +27,8 @@ public:
     virtual Text TakeUnitBytes(std::uint32_t nowMs) = 0;
     // True once the unit has dropped the line (the host then sees end of file).
     virtual bool HungUp() const { return false; }
+    // The earliest moment at which the unit has something due, if anything is waiting.
+    virtual std::optional<std::uint32_t> NextEventMs() const { return std::nullopt; }
 };
 
 } // namespace tarnik::sim

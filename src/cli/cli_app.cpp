@@ -143,6 +143,12 @@ UnitResult RunUnit(const CliOptions& options, const UnitJob& job, const std::str
     if (job.serial) logic.EdNrSerialChange(*job.serial);
     if (options.address) logic.AdrTxChange(*options.address);
     if (options.serialInc) logic.ChBoxSerialIncClick(true);
+    if (options.fast || options.turnaround) {
+        Pacing pacing = logic.CurrentPacing();
+        pacing.fast = pacing.fast || options.fast;
+        if (options.turnaround) pacing.turnaroundMs = *options.turnaround;
+        logic.SetPacing(pacing); // for this run only: the stored choice stays
+    }
 
     result.unitType = logic.UnitType();
     result.imageVersion = DisplayUtf8(logic.Image().version);

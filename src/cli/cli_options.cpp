@@ -1,5 +1,7 @@
 #include "cli/cli_options.h"
 
+#include "programmers/pacing.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -83,6 +85,9 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
     auto* logOption = app.add_option("--log", log);
     app.add_flag("--serial-inc", o.serialInc);
     app.add_flag("--repeat", o.repeat);
+    app.add_flag("--fast", o.fast);
+    std::string turnaround;
+    auto* turnaroundOption = app.add_option("--turnaround-ms", turnaround);
     app.add_flag("-y,--yes", o.yes);
     app.add_flag("--trace", o.trace);
     app.add_flag("--list-ports", o.listPorts);
@@ -109,6 +114,18 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
         if (!result.error.empty()) return result;
     }
     result.error = CheckValues(o);
+    if (result.error.empty() && turnaroundOption->count() > 0) {
+        // Leading zeros are fine; the value is a whole number of milliseconds up to the cap.
+        const std::size_t digits = turnaround.find_first_not_of('0');
+        const std::string significant =
+            digits == std::string::npos ? "0" : turnaround.substr(digits);
+        if (!IsDecimal(turnaround) || significant.size() > 9 ||
+            std::stoul(significant) > kMaxTurnaroundMs)
+            result.error = "--turnaround-ms takes a number of milliseconds from 0 to " +
+                           std::to_string(kMaxTurnaroundMs) + ": " + turnaround;
+        else
+            o.turnaround = static_cast<unsigned>(std::stoul(significant));
+    }
     if (o.serial) o.serial = Upper(*o.serial);
     if (o.address) o.address = Upper(*o.address);
     return result;
@@ -117,8 +134,8 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
 std::string UsageText(const std::string& program) {
     return "Usage: " + program +
            " [--port=DEVICE]... [--address=HEX] [--serial=XXXXXXXX | --serial-store=FILE]\n"
-           "       [--serial-inc] [--log=FILE] [--repeat] [--yes] [--trace] [--list-ports]\n"
-           "       [--help] [--version] P=IMAGE [C=N] [V=0|1]\n"
+           "       [--serial-inc] [--log=FILE] [--repeat] [--fast] [--turnaround-ms=N] [--yes]\n"
+           "       [--trace] [--list-ports] [--help] [--version] P=IMAGE [C=N] [V=0|1]\n"
            "Try '" +
            program + " --help' for more information.\n";
 }
@@ -173,6 +190,12 @@ std::string HelpText(const std::string& program) {
            "                       otherwise for the next line of stdin, until its end; the\n"
            "                       run ends with totals (units, successes, failures by exit\n"
            "                       status). --serial counts on from run to run\n"
+           "  --fast             fast pacing for this run (main family and network modules):\n"
+           "                       the next frame follows as soon as the answer is complete;\n"
+           "                       same frames, resends and time-outs (default: the stored\n"
+           "                       choice of the window, else the usual pacing)\n"
+           "  --turnaround-ms=N  quiet time after the unit's last byte before the next frame\n"
+           "                       at fast pacing, 0 to 50 ms (default 2)\n"
            "  --yes              answer Yes to the network modules' version question (with\n"
            "                       several ports the question is answered No without it)\n"
            "  --trace            also print every transmitted (TX:) and received (RX:) block\n"

@@ -16,6 +16,8 @@ struct CliOptions {
     std::optional<std::string> serialStore; // --serial-store=FILE
     std::optional<std::string> log;         // --log=FILE (JSON Lines)
     bool repeat = false;                    // --repeat
+    bool fast = false;                      // --fast
+    std::optional<unsigned> turnaround;     // --turnaround-ms=N (0..50), milliseconds
     bool yes = false;                       // --yes
     bool trace = false;                     // --trace
     bool listPorts = false;                 // --list-ports

@@ -23,6 +23,9 @@ public:
         : inner_(inner), onInterrupt_(std::move(onInterrupt)) {}
     void processMessages() override;
     void callSync(std::function<void()> fn) override { inner_.callSync(std::move(fn)); }
+    void waitForWork(std::uint32_t timeoutMs, Clock& clock) override {
+        inner_.waitForWork(timeoutMs, clock);
+    }
 
 private:
     MessagePump& inner_;

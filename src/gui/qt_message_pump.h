@@ -14,6 +14,7 @@ public:
     explicit QtMessagePump(QObject* parent = nullptr);
     void processMessages() override;
     void callSync(std::function<void()> fn) override;
+    void waitForWork(std::uint32_t timeoutMs, Clock& clock) override;
 };
 
 } // namespace tarnik

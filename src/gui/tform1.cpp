@@ -111,6 +111,10 @@ void TForm1::BuildMenus() {
     Start1->setObjectName("Start1");
     Start2 = Start1->addAction("Start");
     Start2->setObjectName("Start2");
+    Start1->addSeparator();
+    FastPacing = Start1->addAction("Fast pacing");
+    FastPacing->setObjectName("FastPacing");
+    FastPacing->setCheckable(true);
     KomPop = menuBar()->addMenu("Communication");
     KomPop->setObjectName("KomPop");
     KomPop->setToolTipsVisible(true);
@@ -214,6 +218,11 @@ void TForm1::ConnectEvents() {
     connect(Button2, &QPushButton::clicked, this, [this] { logic_->Button2Click(); });
     connect(ButRdSerial, &QPushButton::clicked, this, [this] { logic_->ButRdSerialClick(); });
     connect(BoxVer, &QCheckBox::clicked, this, [this](bool on) { logic_->BoxVerClick(on); });
+    connect(FastPacing, &QAction::triggered, this,
+            [this](bool on) { logic_->FastPacingClick(on); });
+    // The entry shows the choice the logic holds (read from the settings at start-up).
+    connect(Start1, &QMenu::aboutToShow, this,
+            [this] { FastPacing->setChecked(logic_->CurrentPacing().fast); });
     connect(ChBoxSerialInc, &QCheckBox::clicked, this,
             [this](bool on) { logic_->ChBoxSerialIncClick(on); });
     connect(AdrTx, &QLineEdit::textChanged, this, [this](const QString& text) {

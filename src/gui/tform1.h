@@ -70,6 +70,7 @@ public:
     QAction* Wyjcie1;
     QMenu* Start1;
     QAction* Start2;
+    QAction* FastPacing; // checkable: the stored "fast" setting
     QMenu* KomPop;
     QLabel* LTx;
     QLabel* TxAdrLabel;

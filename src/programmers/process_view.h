@@ -1,6 +1,7 @@
 #pragma once
 // What a programmer sees of the main window and of the program while a process runs.
 #include "image/image_file.h"
+#include "programmers/pacing.h"
 #include "serial/tfustaw.h"
 #include "tools/clock.h"
 #include "tools/log_sink.h"
@@ -61,6 +62,7 @@ struct ProcessContext {
     KeyGenerator& keys;
     int& exitStatus;
     const ImageHeader& image; // version and date of the loaded image
+    Pacing pacing{};          // described pacing unless fast pacing was chosen
 };
 
 } // namespace tarnik

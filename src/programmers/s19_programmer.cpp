@@ -12,11 +12,10 @@ namespace {
 // "Bład" with ł as its Windows-1250 byte.
 const Text kRecognitionError = "--B\xB3"
                                "ad rozpoznania dev";
-// Allowance of ten characters for the unit's answer in the wait after a frame.
-const Text kAnswerAllowance = "ee001234ab";
-
 constexpr std::uint32_t kFirstPollWaitMs = 100;
-constexpr std::uint32_t kPollWaitMarginMs = 20;
+// Longest wait for a quiet line before a frame at fast pacing; a line that never falls
+// silent (noise) must not hold the process and its time-outs.
+constexpr std::uint32_t kTurnaroundCapMs = 100;
 
 constexpr std::uint32_t kIdentificationTimeoutMs = 10000;
 constexpr std::uint32_t kIdentificationIntervalMs = 1000;
@@ -118,7 +117,10 @@ void TS19_WR::StopProcess() {
 void TS19_WR::RunProcess(int unitType) {
     unitType_ = unitType;
     try {
-        PollLoop(PollSleepMs(unitType));
+        if (context_.pacing.fast)
+            FastPollLoop();
+        else
+            PollLoop(PollSleepMs(unitType));
     } catch (...) {
         // The process ends where it stands; the last status line stays as it is.
     }
@@ -137,12 +139,83 @@ void TS19_WR::PollLoop(std::uint32_t sleepMs) {
             Dispatch();
             if (!stepOutput_.empty()) {
                 context_.link.SendText(stepOutput_);
-                pollWait = static_cast<std::uint32_t>(
-                               context_.link.SendTimeMs(stepOutput_ + kAnswerAllowance)) +
-                           kPollWaitMarginMs;
+                pollWait = WaitAfterFrameMs(context_.link, stepOutput_);
             }
         }
         if (finished_) return;
+    }
+}
+
+// Dispatches as the described loop does once its poll wait has passed, so every resend and
+// time-out keeps its time; in between it sleeps until bytes arrive and dispatches early only
+// when the step has an answer to act on (or needs no answer at all). Every dispatch waits
+// for the turnaround guard first, so the frame it sends starts after the guard.
+void TS19_WR::FastPollLoop() {
+    const TFUstaw& link = context_.link;
+    std::uint32_t pollWait = kFirstPollWaitMs;
+    std::uint32_t lastDispatch = 0;
+    std::uint64_t seenArrivals = link.ArrivalCount();
+    for (;;) {
+        stepOutput_.clear();
+        const std::uint32_t sinceDispatch = Now() - lastDispatch;
+        const bool newBytes = link.ArrivalCount() != seenArrivals;
+        if (sinceDispatch < pollWait && !ReadyToAct(newBytes)) {
+            context_.link.WaitForWork(pollWait - sinceDispatch);
+            context_.view.ProcessMessages();
+            continue;
+        }
+        context_.link.WaitLineQuiet(context_.pacing.turnaroundMs, kTurnaroundCapMs);
+        lastDispatch = Now();
+        seenArrivals = link.ArrivalCount();
+        Dispatch();
+        if (!stepOutput_.empty()) {
+            context_.link.SendText(stepOutput_);
+            pollWait = WaitAfterFrameMs(context_.link, stepOutput_);
+        }
+        if (finished_) return;
+    }
+}
+
+bool TS19_WR::ReadyToAct(bool newBytes) {
+    switch (steps_.Current()) {
+    case kSleep:
+    case kBooting:
+    case kBlock1Erased:
+    case kBlock2Erased:
+    case kProgrammingDoneType2:
+    case kEndOfProgramming:
+    case kWrongUnit:
+    case kError:
+    case kInterrupting:
+        return true;
+    case kEndingProcess: // the start command is still on its way: end after the usual wait
+    case kNotUsed:
+    case kEraseError:
+        return false;
+    default:
+        return newBytes && AnswerComplete();
+    }
+}
+
+// Looks at a copy of the received text: taking a frame or a status out of it is the
+// handler's business.
+bool TS19_WR::AnswerComplete() {
+    Text rx = context_.link.RxText;
+    FrameBuffer reply{};
+    bool sumOk = false;
+    switch (steps_.Current()) {
+    case kIdentification:
+        return ExpectedAnswerReceived() || (ExtractFrame(rx, plain_.marker, reply, sumOk) &&
+                                            sumOk && reply[4] == kIdentifyReply);
+    case kSerialQuery:
+        return ExtractFrame(rx, plain_.marker, reply, sumOk) && sumOk;
+    case kEraseBlock1:
+    case kEraseBlock2: {
+        FrameState state = frame_;
+        return ReadEraseStatus(rx, state).has_value();
+    }
+    default:
+        return ExpectedAnswerReceived();
     }
 }
 

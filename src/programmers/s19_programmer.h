@@ -74,6 +74,10 @@ private:
     void RunProcess(int unitType);
     void Dispatch();
     void PollLoop(std::uint32_t sleepMs);
+    void FastPollLoop();
+    // Fast pacing: whether the current step can be dispatched before the poll wait is over.
+    bool ReadyToAct(bool newBytes);
+    bool AnswerComplete();
 
     void Identification();
     void ConnectionEstablishment();

@@ -42,6 +42,10 @@ const Text kLastRecordAnswer = "\x01";
 
 constexpr std::uint32_t kStepPollSleepMs = 5;
 constexpr std::uint32_t kLoopSleepMs = 2;
+// Fast pacing: longest sleep while nothing arrives (time-outs and resends are looked at this
+// often), and longest wait for a quiet line before a dispatch.
+constexpr std::uint32_t kFastIdleMs = 10;
+constexpr std::uint32_t kTurnaroundCapMs = 100;
 constexpr std::uint32_t kFinalPauseMs = 500;
 constexpr std::uint32_t kSwitchPauseMs = 500;
 constexpr std::uint32_t kHandshakeTimeoutMs = 20000;
@@ -210,17 +214,43 @@ void TTCP_WR::StopProcess() {
 void TTCP_WR::RunProcess() {
     running_ = true;
     try {
-        while (!finished_) {
-            context_.clock.SleepMs(kLoopSleepMs);
-            context_.view.ProcessMessages();
-            Spin();
-            Dispatch();
+        if (context_.pacing.fast) {
+            FastLoop();
+        } else {
+            while (!finished_) {
+                context_.clock.SleepMs(kLoopSleepMs);
+                context_.view.ProcessMessages();
+                Spin();
+                Dispatch();
+            }
         }
     } catch (...) {
         // The process ends where it stands; the last status line stays as it is.
     }
     context_.clock.SleepMs(kFinalPauseMs);
     running_ = false;
+}
+
+// Sleeps only while the step stays and nothing arrives, and waits for the turnaround guard
+// before each dispatch, so a frame a handler sends starts after the guard.
+void TTCP_WR::FastLoop() {
+    TFUstaw& link = context_.link;
+    std::uint64_t seenArrivals = link.ArrivalCount();
+    int stepBefore = -1;
+    while (!finished_) {
+        if (steps_.Current() == stepBefore && link.ArrivalCount() == seenArrivals)
+            link.WaitForWork(kFastIdleMs);
+        context_.view.ProcessMessages();
+        Spin();
+        link.WaitLineQuiet(context_.pacing.turnaroundMs, kTurnaroundCapMs);
+        stepBefore = steps_.Current();
+        seenArrivals = link.ArrivalCount();
+        Dispatch();
+    }
+}
+
+void TTCP_WR::StepPollSleep() {
+    if (!context_.pacing.fast) context_.clock.SleepMs(kStepPollSleepMs);
 }
 
 void TTCP_WR::Spin() {
@@ -405,7 +435,7 @@ bool TTCP_WR::ProgrammingWanted(const FrameBuffer& reply) {
 }
 
 void TTCP_WR::ConnectionEstablishment() {
-    context_.clock.SleepMs(kStepPollSleepMs);
+    StepPollSleep();
     if (ExpectedAnswerReceived()) {
         connectAnswer_ = frame_.expectedAnswer;
         SetStep(kBooting);
@@ -415,6 +445,9 @@ void TTCP_WR::ConnectionEstablishment() {
         SetStep(kError);
         return;
     }
+    // The described loop sends on every pass; fast pacing sends no sooner than that loop's
+    // wait after a frame.
+    if (context_.pacing.fast && SinceLastSend() < connectWaitMs_) return;
     // Without an identified application only the bootloader is spoken to.
     if (!identified_) alternation_ = 1;
     Text frame;
@@ -426,6 +459,10 @@ void TTCP_WR::ConnectionEstablishment() {
         frame = CommandFrame(frame_format::kConnect, answer_payload::kConnect, true);
     }
     if (steps_.Interrupted()) return;
+    if (context_.pacing.fast) {
+        lastSend_ = Now();
+        connectWaitMs_ = WaitAfterFrameMs(context_.link, frame);
+    }
     Send(frame);
     alternation_ = (alternation_ + 1) % 2;
 }
@@ -433,7 +470,7 @@ void TTCP_WR::ConnectionEstablishment() {
 // ---- boot identification and erasure -----------------------------------------------------
 
 void TTCP_WR::BootIdentification() {
-    context_.clock.SleepMs(kStepPollSleepMs);
+    StepPollSleep();
     const Text& rx = context_.link.RxText;
     const std::size_t at = BootAnswerPosition(rx);
     // The unit type byte must have arrived: a marker at the end of noise is not an answer yet.
@@ -494,7 +531,7 @@ void TTCP_WR::Erasure() {
 // ---- programming -----------------------------------------------------------------------
 
 void TTCP_WR::Programming() {
-    context_.clock.SleepMs(kStepPollSleepMs);
+    StepPollSleep();
     if (ExpectedAnswerReceived()) {
         if (lastRecord_) {
             SetStep(kEndOfProgramming);

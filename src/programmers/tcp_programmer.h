@@ -85,6 +85,8 @@ public:
 
 private:
     void RunProcess();
+    void FastLoop();
+    void StepPollSleep();
     void Spin();
     void Dispatch();
     void EndOfProcess();
@@ -116,6 +118,7 @@ private:
     bool finished_ = false;
     std::uint32_t stepStart_ = 0;
     std::uint32_t lastSend_ = 0;
+    std::uint32_t connectWaitMs_ = 0; // fast pacing: least time between connection frames
     int alternation_ = 0;
     int recordIndex_ = 0;
     bool lastRecord_ = false;

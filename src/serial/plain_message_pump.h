@@ -25,6 +25,10 @@ public:
     // On the main thread fn runs at once; elsewhere it waits in the queue and the caller
     // blocks until the main thread has run it. An exception of fn reaches the caller.
     void callSync(std::function<void()> fn) override;
+    // Waits on the queue, not on the clock: the pump runs on the machine's own time.
+    void waitForWork(std::uint32_t timeoutMs, Clock&) override {
+        WaitForWork(std::chrono::milliseconds(timeoutMs));
+    }
 
     // Blocks until a call waits, Wake is called or the time-out passes; true when a call
     // waits. For a main loop that has nothing else to do.

@@ -46,6 +46,8 @@ void TFUstaw::CommRxCharSignal(int count) {
     const int request = std::min(count, kReadBufferSize);
     int n = comm_.ReadBlock(buffer.data(), request);
     if (n < 1) return;
+    ++arrivals_;
+    lastArrivalUs_ = clock_.TickUs();
 
     if (n > kMaxArrival) {
         log_.LogLine(" CAT ! " + std::to_string(n - kMaxArrival));
@@ -76,6 +78,19 @@ void TFUstaw::SendBlock(Block block, int count) {
     log_.LogLine("TX: " + BytesToHexList(std::span<const std::uint8_t>(block.data(), n),
                                          static_cast<std::uint16_t>(n)));
     pump_.processMessages();
+}
+
+void TFUstaw::WaitLineQuiet(std::uint32_t guardMs, std::uint32_t capMs) {
+    if (arrivals_ == 0 || guardMs == 0) return;
+    const std::uint64_t guardUs = std::uint64_t{guardMs} * 1000;
+    const std::uint32_t start = clock_.TickMs();
+    for (;;) {
+        const std::uint64_t quietUs = clock_.TickUs() - lastArrivalUs_;
+        if (quietUs >= guardUs || clock_.TickMs() - start >= capMs) return;
+        const auto waitMs = static_cast<std::uint32_t>((guardUs - quietUs + 999) / 1000);
+        pump_.waitForWork(waitMs, clock_);
+        pump_.processMessages();
+    }
 }
 
 int TFUstaw::SendTimeMs(const Text& s) const {

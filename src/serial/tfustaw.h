@@ -40,6 +40,15 @@ public:
     int SendTimeMs(const Text& s) const;
     std::uint32_t TickMs() { return clock_.TickMs(); }
 
+    // Arrivals taken into RxText so far.
+    std::uint64_t ArrivalCount() const { return arrivals_; }
+    // Blocks until the port (or anything else) has work for the main thread or timeoutMs
+    // have passed; the caller then processes its messages.
+    void WaitForWork(std::uint32_t timeoutMs) { pump_.waitForWork(timeoutMs, clock_); }
+    // Returns once no byte has arrived for more than guardMs (taking what arrives meanwhile),
+    // or after capMs at most, so that a chattering line cannot hold the process.
+    void WaitLineQuiet(std::uint32_t guardMs, std::uint32_t capMs);
+
     Text RxText;
     std::array<std::uint8_t, kRingSize> RxRing{};
     std::int32_t RxRingPos = 0;
@@ -49,6 +58,8 @@ private:
     MessagePump& pump_;
     Clock& clock_;
     LogSink& log_;
+    std::uint64_t arrivals_ = 0;
+    std::uint64_t lastArrivalUs_ = 0;
 };
 
 } // namespace tarnik

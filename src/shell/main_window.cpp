@@ -87,6 +87,7 @@ void MainWindowLogic::FormCreate(const std::vector<std::string>& args,
     RestoreWindowPosition();
     view_.SetText(Control::TxAdrLabel, "Devices address");
     SetVerifyBox(ReadSetting("vrf") != "0");
+    pacing_.fast = ReadSetting("fast") == "1";
     WriteSetting("pth", executablePath);
     portName_ = ReadSetting("port");
     if (portName_.empty()) portName_ = kDefaultPort;
@@ -226,6 +227,11 @@ void MainWindowLogic::SetVerifyBox(bool checked) {
 void MainWindowLogic::BoxVerClick(bool checked) {
     boxVerChecked_ = checked;
     WriteSetting("vrf", checked ? "1" : "0");
+}
+
+void MainWindowLogic::FastPacingClick(bool checked) {
+    pacing_.fast = checked;
+    WriteSetting("fast", checked ? "1" : "0");
 }
 
 void MainWindowLogic::ChBoxSerialIncClick(bool checked) {
@@ -531,7 +537,8 @@ void MainWindowLogic::PortError() {
 
 void MainWindowLogic::RunProgrammer(const UnitTypeInfo& unit) {
     endingProcessReached_ = false;
-    ProcessContext context{*this, link_, services_.clock, records_, keys_, exitStatus_, image_};
+    ProcessContext context{*this, link_,       services_.clock, records_,
+                           keys_, exitStatus_, image_,          pacing_};
     try {
         programmer_ = services_.programmers(context, unit, BootAddress());
         if (programmer_) programmer_->Run();

@@ -93,6 +93,12 @@ public:
     void ButRdSerialClick();
     void BoxVerClick(bool checked);
     void ChBoxSerialIncClick(bool checked);
+    // Fast pacing of the main-family and network-module programmers: the stored "fast"
+    // setting, changed (and stored) by the window's menu entry; the command line may switch
+    // it on for one run without storing it.
+    void FastPacingClick(bool checked);
+    void SetPacing(const Pacing& pacing) { pacing_ = pacing; }
+    const Pacing& CurrentPacing() const { return pacing_; }
 
     // Services of the window.
     bool LoadImage(const std::string& fileName);
@@ -198,6 +204,7 @@ private:
     Text edNrSerial_;
     bool serialEdited_ = false;
     bool boxVerChecked_ = true;
+    Pacing pacing_;
     bool serialIncChecked_ = false;
     bool autoStart_ = false;
     bool parseRequest_ = false;

@@ -54,6 +54,35 @@ TEST(GuiProcess, ExpanderProgrammedThroughTheWindow) {
     EXPECT_EQ(sim.Wait(10000), 0);
 }
 
+// The stored fast pacing choice, shown and changed by the Start menu entry; the Qt pump
+// wakes the poll loop on the port's arrivals.
+TEST(GuiProcess, ExpanderProgrammedAtFastPacingOnANoisyLine) {
+    GuiRig rig({}, true);
+    const std::string image = rig.WriteImage("exp.bin", 1, 5);
+    ChildProcess sim(SimProgram(),
+                     {"--type", "1", "--image", image, "--wire", "--noise", "--drop-ack", "2"});
+    const std::string pty = StartEmulator(sim);
+    ASSERT_FALSE(pty.empty());
+    rig.settings->WriteSetting("port", pty);
+    rig.settings->WriteSetting("fl", image);
+    rig.settings->WriteSetting("fast", "1");
+    rig.Start();
+    ASSERT_TRUE(rig.form->ProgBut->isEnabled());
+
+    rig.form->ProgBut->click();
+
+    EXPECT_EQ(rig.form->InfoTx->text(), "Process status: Ending process");
+    EXPECT_TRUE(rig.form->Memo1->toPlainText().contains("-------Verification"));
+    EXPECT_EQ(rig.logic->ExitStatus(), 20);
+    EXPECT_EQ(sim.Wait(10000), 0); // the emulator's verdict
+
+    emit rig.form->Start1->aboutToShow();
+    EXPECT_TRUE(rig.form->FastPacing->isChecked());
+    rig.form->FastPacing->trigger();
+    EXPECT_FALSE(rig.logic->CurrentPacing().fast);
+    EXPECT_EQ(rig.settings->ReadSetting("fast"), "0");
+}
+
 TEST(GuiProcess, AudioUnitProgrammedAndVerifiedThroughTheWindow) {
     EmulatedUnit unit(5, 4);
     ASSERT_FALSE(unit.pty.empty());

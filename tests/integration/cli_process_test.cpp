@@ -250,6 +250,30 @@ TEST(CliInterrupt, TermActsAsCtrlCAndASecondSignalEndsAtOnce) {
     EXPECT_EQ(r.out.find("Exit status:"), std::string::npos) << r.out;
 }
 
+// --fast over the real serial path: every unit type of the main family and the network
+// modules, the emulator judging the traffic.
+TEST(CliFastPacing, EveryProgrammerTypeIsDoneWithTheEmulatorsVerdictPass) {
+    for (const int type : {0, 1, 2, 3, 6, 7, 8, 10, 11, 12, 13, 14, 16, 17, 18, 4, 9, 15}) {
+        CliRun run;
+        const std::string image = run.Image(type, 3, type == 2);
+        std::vector<std::string> simArgs{"--type", std::to_string(type), "--image", image};
+        if (type == 2) simArgs.insert(simArgs.end(), {"--serial", "12345678"});
+        // Realistic timing and a troubled line for one of them, with a longer guard.
+        std::vector<std::string> cliArgs{"--port=", "--fast", "--yes", "P=" + image, "V=1"};
+        if (type == 7) {
+            simArgs.insert(simArgs.end(), {"--wire", "--noise", "--drop-ack", "1"});
+            cliArgs.push_back("--turnaround-ms=5");
+        }
+        SimProcess sim(simArgs, TARNIK_SIM_PATH);
+        ASSERT_FALSE(sim.Pty().empty());
+        cliArgs[0] += sim.Pty();
+        const ProgramResult r = run.Cli(cliArgs);
+        const int expected = type == 4 || type == 9 || type == 15 ? 19 : 20;
+        EXPECT_EQ(r.exitCode, expected) << "type " << type << r.out << r.err;
+        EXPECT_EQ(sim.Wait(std::chrono::seconds(20)), 0) << "type " << type;
+    }
+}
+
 // One unattended process per case over the real serial path; the emulator checks the traffic
 // and its verdict must be good.
 struct EndToEndCase {

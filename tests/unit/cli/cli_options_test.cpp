@@ -56,3 +56,16 @@ TEST(CliOptions, SeveralPortsKeepTheirOrderAndEachTakesOneValue) {
     EXPECT_FALSE(ParseCommandLine({"--port", "/dev/pts/3", "/dev/pts/4", "P=a.bin"}).ok());
     EXPECT_FALSE(ParseCommandLine({"--port=/dev/pts/3", "--port=", "P=a.bin"}).ok());
 }
+
+TEST(CliOptions, FastPacingAndItsTurnaroundGuard) {
+    auto r = ParseCommandLine({"--fast", "P=a.bin", "--turnaround-ms", "0"});
+    ASSERT_TRUE(r.ok()) << r.error;
+    EXPECT_TRUE(r.options.fast);
+    EXPECT_EQ(r.options.turnaround, 0u);
+    r = ParseCommandLine({"P=a.bin", "--turnaround-ms=050"});
+    EXPECT_FALSE(r.options.fast);
+    EXPECT_EQ(r.options.turnaround, 50u);
+    for (const char* bad : {"51", "-1", "2ms", "", "99999999999999999999"})
+        EXPECT_FALSE(ParseCommandLine({"P=a.bin", std::string("--turnaround-ms=") + bad}).ok())
+            << bad;
+}

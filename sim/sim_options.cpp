@@ -166,6 +166,8 @@ ParseOutcome ParseSimArguments(const std::vector<std::string>& args, SimOptions&
     };
 
     CLI::App app;
+    // "/dev/ttyUSB0" and other paths are arguments, never Windows-style options.
+    app.allow_windows_style_options(false);
     app.set_help_flag();
     app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     bool help = false;

@@ -71,6 +71,8 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
     ParseResult result;
     CliOptions& o = result.options;
     CLI::App app;
+    // "/dev/ttyUSB0" and other paths are arguments, never Windows-style options.
+    app.allow_windows_style_options(false);
     app.set_help_flag();
     app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     std::string address, serial, serialStore, log;

@@ -2,6 +2,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -11,19 +15,41 @@
 
 namespace tarnik::cli {
 
+namespace {
+
+// Seconds of a broken-down time counted from the civil epoch, for the difference of two.
+std::int64_t CivilSeconds(const std::tm& t) {
+    const std::int64_t year = t.tm_year + 1900 - (t.tm_mon < 2 ? 1 : 0);
+    const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
+    const std::int64_t yearOfEra = year - era * 400;
+    const std::int64_t month = t.tm_mon + 1;
+    const std::int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + t.tm_mday - 1;
+    const std::int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    const std::int64_t days = era * 146097 + dayOfEra;
+    return days * 86400 + t.tm_hour * 3600 + t.tm_min * 60 + t.tm_sec;
+}
+
+} // namespace
+
 std::string Iso8601(std::time_t when) {
     std::tm local{};
+    std::tm utc{};
 #ifdef _WIN32
     localtime_s(&local, &when);
+    gmtime_s(&utc, &when);
 #else
     localtime_r(&when, &local);
+    gmtime_r(&when, &utc);
 #endif
     char text[64];
-    if (std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local) == 0) return {};
-    // strftime gives +0100; ISO 8601 as most readers expect it has +01:00.
-    const std::string iso = text;
-    if (iso.size() < 5) return iso;
-    return iso.substr(0, iso.size() - 2) + ':' + iso.substr(iso.size() - 2);
+    if (std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local) == 0) return {};
+    // The offset is worked out here: not every C library's %z gives +hhmm.
+    const std::int64_t offset = CivilSeconds(local) - CivilSeconds(utc);
+    const std::int64_t minutes = (offset < 0 ? -offset : offset) / 60;
+    char zone[16];
+    std::snprintf(zone, sizeof zone, "%c%02d:%02d", offset < 0 ? '-' : '+',
+                  static_cast<int>(minutes / 60), static_cast<int>(minutes % 60));
+    return std::string(text) + zone;
 }
 
 std::string HostName() {
@@ -62,14 +88,22 @@ std::string ResultLine(const UnitResult& unit, const RunFacts& run, std::time_t 
 
 bool AppendToFile(const std::string& path, const std::string& text) {
 #ifdef _WIN32
-    const HANDLE file =
-        CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Appends are made whole under a lock of the file: not every Windows file system (nor
+    // wine) keeps concurrent appends of one handle each apart.
+    const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    const bool ok =
-        WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-        written == text.size();
+    OVERLAPPED whole{};
+    bool ok = LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole) != 0;
+    if (ok) {
+        LARGE_INTEGER end{};
+        DWORD written = 0;
+        ok = SetFilePointerEx(file, end, nullptr, FILE_END) &&
+             WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+             written == text.size();
+        OVERLAPPED unlock{};
+        UnlockFileEx(file, 0, MAXDWORD, MAXDWORD, &unlock);
+    }
     CloseHandle(file);
     return ok;
 #else

@@ -118,6 +118,8 @@ Text ParseSerial(const std::string& text) {
 PackOptions ParsePackOptions(const std::vector<std::string>& args) {
     PackOptions options;
     CLI::App app;
+    // "/dev/ttyUSB0" and other paths are arguments, never Windows-style options.
+    app.allow_windows_style_options(false);
     app.set_help_flag();
     app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     std::string type, version, date, serial, recordSize;

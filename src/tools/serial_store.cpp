@@ -142,6 +142,8 @@ SerialAllocation TakeSerials(const std::string& path, std::size_t count) {
     }
     std::stringstream text;
     text << in.rdbuf();
+    // Windows cannot replace a file that is still open.
+    in.close();
     std::uint32_t next = 0;
     if (Trimmed(text.str()) == kSpent) {
         result.error = "the serial number store " + path + " has no numbers left";

@@ -177,6 +177,7 @@ ParseOutcome ParseSimArguments(const std::vector<std::string>& args, SimOptions&
     // The values are checked after the whole line has been read, in the order given.
     std::map<std::string, std::string> values;
     std::vector<std::pair<CLI::Option*, std::string>> valuedOptions;
+    valuedOptions.reserve(valued.size());
     for (const auto& entry : valued)
         valuedOptions.emplace_back(app.add_option(entry.first, values[entry.first]), entry.first);
     try {

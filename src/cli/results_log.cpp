@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
@@ -79,7 +80,7 @@ std::string ResultLine(const UnitResult& unit, const RunFacts& run, std::time_t 
     line["verify"] = unit.verify;
     line["exit_status"] = unit.exitStatus;
     line["status"] = unit.status;
-    line["seconds"] = static_cast<double>(static_cast<long long>(unit.seconds * 1000 + 0.5)) / 1000;
+    line["seconds"] = static_cast<double>(std::llround(unit.seconds * 1000)) / 1000;
     line["records_sent"] = unit.recordsSent;
     line["program_version"] = run.programVersion;
     // Texts that are not UTF-8 are written with replacement characters, never dropped.

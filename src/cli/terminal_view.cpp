@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <utility>
 
 namespace tarnik::cli {
 
@@ -53,7 +54,7 @@ std::string PortFailureText(const std::string& port, OpenFailure failure) {
 }
 
 TerminalView::TerminalView(TerminalSettings settings, const CommPort& port)
-    : settings_(settings), port_(port) {}
+    : settings_(std::move(settings)), port_(port) {}
 
 void TerminalView::PrintLine(std::FILE* stream, const std::string& utf8) {
     if (settings_.console) {

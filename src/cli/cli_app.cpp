@@ -63,8 +63,9 @@ bool ImageHasSerialRecord(const std::string& path) {
     return !ReadSerialFromImage(kSerialRecordAddress, path, quiet).empty();
 }
 
-// The image's compilation date for machines: its seconds as they are, no time zone.
-std::string ImageDateIso(long long seconds) {
+// The image's seconds taken as they are (no time zone) in a strftime format, or the number
+// itself when the system cannot show it.
+std::string FormatImageSeconds(long long seconds, const char* format) {
     const std::time_t t = static_cast<std::time_t>(seconds);
     std::tm parts{};
 #ifdef _WIN32
@@ -72,10 +73,14 @@ std::string ImageDateIso(long long seconds) {
 #else
     if (!gmtime_r(&t, &parts)) return std::to_string(seconds);
 #endif
-    char buffer[64];
-    if (std::strftime(buffer, sizeof buffer, "%Y-%m-%dT%H:%M:%S", &parts) == 0)
-        return std::to_string(seconds);
+    char buffer[128];
+    if (std::strftime(buffer, sizeof buffer, format, &parts) == 0) return std::to_string(seconds);
     return buffer;
+}
+
+// The image's compilation date for machines.
+std::string ImageDateIso(long long seconds) {
+    return FormatImageSeconds(seconds, "%Y-%m-%dT%H:%M:%S");
 }
 
 Text TwoHexDigits(std::uint32_t value) {
@@ -86,16 +91,7 @@ Text TwoHexDigits(std::uint32_t value) {
 } // namespace
 
 std::string FormatImageDateForTerminal(long long seconds) {
-    const std::time_t t = static_cast<std::time_t>(seconds);
-    std::tm parts{};
-#ifdef _WIN32
-    if (gmtime_s(&parts, &t) != 0) return std::to_string(seconds);
-#else
-    if (!gmtime_r(&t, &parts)) return std::to_string(seconds);
-#endif
-    char buffer[128];
-    if (std::strftime(buffer, sizeof buffer, "%x %X", &parts) == 0) return std::to_string(seconds);
-    return buffer;
+    return FormatImageSeconds(seconds, "%x %X");
 }
 
 UnitResult RunUnit(const CliOptions& options, const UnitJob& job, const std::string& executablePath,

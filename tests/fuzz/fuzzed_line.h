@@ -103,14 +103,19 @@ struct FuzzedLine {
         });
     }
 
-    // Every image record reached the unit intact and in order.
-    bool UnitHasWholeImage() const {
-        const auto& received = unit->Report().records;
-        if (received.size() != records.size()) return false;
-        for (std::size_t i = 0; i < received.size(); ++i)
-            if (received[i].index != static_cast<int>(i) || received[i].matches != true)
-                return false;
-        return true;
+    // Every image record from `first` on reached the unit intact and in order, and was
+    // verified when asked.
+    bool UnitHasWholeImage(std::size_t first, bool verified) const {
+        const auto whole = [&](const std::vector<sim::RecordEntry>& received) {
+            if (received.size() + first != records.size()) return false;
+            for (std::size_t i = 0; i < received.size(); ++i)
+                if (received[i].index != static_cast<int>(first + i) ||
+                    received[i].matches != true)
+                    return false;
+            return true;
+        };
+        const auto& report = unit->Report();
+        return whole(report.records) && (!verified || whole(report.verifications));
     }
 
     const RecordList& records;

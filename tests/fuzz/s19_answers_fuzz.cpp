@@ -1,6 +1,7 @@
 // TS19_WR's recognition of the unit's answers: any received byte stream, in random splits,
 // alone or on top of a correctly answering unit. Nothing may crash, every process must end by
-// itself, and success is only reported when the unit holds the whole image.
+// itself, and success is only reported when the unit holds the whole image (and has verified
+// it, when asked).
 #include "fuzzed_line.h"
 
 #include "programmers/s19_programmer.h"
@@ -29,6 +30,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     programmer.StartProcess(unitType);
 
     if (withUnit && line.exitStatus == TS19_WR::kStartApplication)
-        TARNIK_FUZZ_CHECK(line.UnitHasWholeImage(), "success only with the whole image");
+        TARNIK_FUZZ_CHECK(line.UnitHasWholeImage(0, verify), "success only with the whole image");
     return 0;
 }

@@ -37,6 +37,9 @@ UnitLine NetworkUnit::ListeningLine() const {
 }
 
 bool NetworkUnit::LineExcused(const LineSettings& line) const {
+    // A unit that never answers tells the host nothing of its state: once its tries at one
+    // speed have timed out, its tries at the other are in order.
+    if (Silent()) return true;
     // The host cannot know that the application is not running: its tries at the
     // application's speed are in order.
     return bootloader_ && Options().faults.bootloaderActive && !contacted_ &&

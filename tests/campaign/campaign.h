@@ -21,6 +21,10 @@ struct RunPlan {
     std::string fault; // the fault kind's name ("none" for a clean run)
     int unitType = 1;
     std::optional<std::uint8_t> address; // given to both sides; none: the type's fixed address
+    // The setting the loader reads the address from, for a type that takes no --address: the
+    // run's settings file holds it instead.
+    std::optional<std::string> addressSetting;
+    std::size_t firstRecord = 0; // the first record the loader sends (the others are skipped)
     std::vector<std::size_t> recordSizes;
     bool verify = false;
     bool wire = false;
@@ -28,6 +32,7 @@ struct RunPlan {
     bool successPossible = true;      // a correct loader can finish against this fault
     bool successExpected = false;     // a correct loader must finish (no fault at all)
     std::vector<std::string> simArgs; // fault options of tarnik-sim
+    std::vector<std::string> cliArgs; // the family's own options of tarnik-cli
 };
 
 struct FaultKind {
@@ -37,13 +42,22 @@ struct FaultKind {
     std::function<void(Rng&, RunPlan&)> apply;
 };
 
+// Whether the family's processes verify the records they sent.
+enum class Verification { Optional, Always, Never };
+
 struct Family {
     std::string name;
     std::vector<int> unitTypes;
     std::vector<int> typesWithAddress; // the technician sets the address; the others use 0
+    // Types that use an address stored for another type, with the setting's name.
+    std::map<int, std::string> typesWithStoredAddress;
+    std::size_t firstRecord = 0; // records before it are never sent to the unit
+    Verification verification = Verification::Optional;
+    std::vector<std::string> cliArgs; // e.g. the answer to a question the process asks
     int successExit = 20;
     int errorExitOffset = 5376;
-    int wrongUnitExit = 2; // the step left for "This program is not intended for this unit "
+    // The steps that can be left for "This program is not intended for this unit ".
+    std::vector<int> wrongUnitExits;
     // Longest time-out of each step (ms) and the steps whose timer restarts per record.
     std::map<int, std::uint32_t> stepTimeoutMs;
     std::vector<int> perRecordSteps;

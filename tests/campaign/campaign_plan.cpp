@@ -1,7 +1,11 @@
 // The families of the campaign and the drawing of a run.
 #include "campaign.h"
 
+#include "programmers/audio_programmer.h"
 #include "programmers/s19_programmer.h"
+#include "programmers/tcp_programmer.h"
+
+#include <algorithm>
 
 namespace tarnik::campaign {
 
@@ -15,8 +19,10 @@ template <typename T> const T& Pick(Rng& rng, const std::vector<T>& from) {
     return from[static_cast<std::size_t>(Uniform(rng, 0, static_cast<int>(from.size()) - 1))];
 }
 
+// A record the loader sends.
 int RandomRecord(Rng& rng, const RunPlan& plan) {
-    return Uniform(rng, 0, static_cast<int>(plan.recordSizes.size()) - 1);
+    return Uniform(rng, static_cast<int>(plan.firstRecord),
+                   static_cast<int>(plan.recordSizes.size()) - 1);
 }
 
 void Add(RunPlan& plan, std::initializer_list<std::string> args) {
@@ -88,6 +94,15 @@ std::vector<FaultKind> BootloaderFaults() {
     };
 }
 
+// Fault kinds tarnik-sim can play, less those a family's units cannot show.
+std::vector<FaultKind> FaultsWithout(std::initializer_list<std::string> left) {
+    std::vector<FaultKind> faults = BootloaderFaults();
+    std::erase_if(faults, [&](const FaultKind& kind) {
+        return std::find(left.begin(), left.end(), kind.name) != left.end();
+    });
+    return faults;
+}
+
 Family MainFamily() {
     Family f;
     f.name = "TS19_WR";
@@ -95,7 +110,7 @@ Family MainFamily() {
     f.typesWithAddress = {1, 2, 8}; // type 11 always works at address 0
     f.successExit = TS19_WR::kStartApplication;
     f.errorExitOffset = TS19_WR::kErrorExitOffset;
-    f.wrongUnitExit = TS19_WR::kIdentification;
+    f.wrongUnitExits = {TS19_WR::kIdentification};
     // The step machine's time-outs; steps without one pass at the next dispatch.
     f.stepTimeoutMs = {
         {TS19_WR::kIdentification, 10000}, {TS19_WR::kConnection, 5000},
@@ -110,10 +125,60 @@ Family MainFamily() {
     return f;
 }
 
+Family NetworkFamily() {
+    using P = TTCP_WR;
+    Family f;
+    f.name = "TTCP_WR";
+    f.unitTypes = {4, 9, 15};
+    f.typesWithAddress = {4, 9};
+    f.typesWithStoredAddress = {{15, "adr_srva_netk"}};
+    f.verification = Verification::Never;
+    // The version question of the network modules is answered Yes, as at a production line.
+    f.cliArgs = {"--yes"};
+    f.successExit = P::kEndingProgramming;
+    f.errorExitOffset = kErrorExitOffset;
+    f.wrongUnitExits = {P::kIdentification, P::kBootIdentification};
+    // The speed switches only pause (500 ms) before the next step.
+    f.stepTimeoutMs = {
+        {P::kHandshakeIse, 20000},      {P::kHandshakeIst, 20000}, {P::kSwitchTo57600, 1000},
+        {P::kSwitchTo19200, 1000},      {P::kIdentification, 20000},
+        {P::kBootIdentification, 5000}, {P::kConnection, 20000},   {P::kErasing, 120000},
+        {P::kProgramming, 15000},       {P::kEndingProgramming, 10000},
+    };
+    f.perRecordSteps = {P::kProgramming};
+    f.stepName = [](int step) { return P::StepName(step); };
+    // Network modules have no verification.
+    f.faults = FaultsWithout({"verify mismatch"});
+    return f;
+}
+
+Family AudioFamily() {
+    using P = TVAUDIO_WR;
+    Family f;
+    f.name = "TVAUDIO_WR";
+    f.unitTypes = {5};
+    // Record 0 of an audio unit's image is never sent; every process verifies.
+    f.firstRecord = 1;
+    f.verification = Verification::Always;
+    f.successExit = P::kStartApplication;
+    f.errorExitOffset = kErrorExitOffset;
+    f.stepTimeoutMs = {
+        {P::kIdentification, 5000},   {P::kConnection, 5000},        {P::kIdentifyInBootloader, 5000},
+        {P::kErase, 30000},           {P::kStartProgramming, 5000},  {P::kProgramming, 5000},
+        {P::kEndingProgramming, 5000}, {P::kStartVerification, 5000}, {P::kVerification, 5000},
+        {P::kEndVerification, 5000},  {P::kStartApplication, 5000},
+    };
+    f.perRecordSteps = {P::kProgramming, P::kVerification};
+    f.stepName = [](int step) { return P::StepName(step); };
+    // The audio unit reports no unit type.
+    f.faults = FaultsWithout({"wrong unit type"});
+    return f;
+}
+
 } // namespace
 
 std::vector<Family> Families() {
-    return {MainFamily()};
+    return {MainFamily(), NetworkFamily(), AudioFamily()};
 }
 
 RunPlan DrawRun(const std::vector<Family>& families, std::uint64_t seed, int index) {
@@ -122,14 +187,21 @@ RunPlan DrawRun(const std::vector<Family>& families, std::uint64_t seed, int ind
     RunPlan plan;
     plan.family = family.name;
     plan.unitType = Pick(rng, family.unitTypes);
+    plan.firstRecord = family.firstRecord;
+    plan.cliArgs = family.cliArgs;
     const auto& settable = family.typesWithAddress;
-    if (std::find(settable.begin(), settable.end(), plan.unitType) != settable.end())
+    const auto stored = family.typesWithStoredAddress.find(plan.unitType);
+    if (std::find(settable.begin(), settable.end(), plan.unitType) != settable.end() ||
+        stored != family.typesWithStoredAddress.end())
         plan.address = static_cast<std::uint8_t>(Uniform(rng, 1, 0xFE));
-    // Short images keep a run short.
-    const int records = Uniform(rng, 1, 5);
+    if (stored != family.typesWithStoredAddress.end()) plan.addressSetting = stored->second;
+    // Short images keep a run short; at least one record is sent.
+    const int records = Uniform(rng, static_cast<int>(family.firstRecord) + 1, 5);
     for (int i = 0; i < records; ++i)
         plan.recordSizes.push_back(static_cast<std::size_t>(Uniform(rng, 8, 64)));
-    plan.verify = Uniform(rng, 0, 1) == 1;
+    const bool verify = Uniform(rng, 0, 1) == 1;
+    plan.verify = family.verification == Verification::Always ||
+                  (family.verification == Verification::Optional && verify);
     plan.wire = Uniform(rng, 0, 2) == 0;
 
     int total = 0;

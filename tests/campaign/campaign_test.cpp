@@ -162,20 +162,76 @@ TEST(CampaignJudge, ReadsTheEmulatorsReport) {
 }
 
 TEST(CampaignPlan, RunsAreRepeatableAndCoverEveryFault) {
-    const std::vector<Family> families = Families();
     std::set<std::string> faults;
+    std::set<std::string> families;
     for (int i = 0; i < 600; ++i) {
-        const RunPlan a = DrawRun(families, 77, i);
-        const RunPlan b = DrawRun(families, 77, i);
+        const RunPlan a = DrawRun(Families(), 77, i);
+        const RunPlan b = DrawRun(Families(), 77, i);
         EXPECT_EQ(a.fault, b.fault);
         EXPECT_EQ(a.simArgs, b.simArgs);
         EXPECT_EQ(a.recordSizes, b.recordSizes);
         faults.insert(a.fault);
-        const auto& settable = Main().typesWithAddress;
-        EXPECT_EQ(a.address.has_value(),
-                  std::find(settable.begin(), settable.end(), a.unitType) != settable.end());
+        families.insert(a.family);
+        // Addresses only for the types that have one; type 15's comes from the settings.
+        const std::set<int> withAddress = {1, 2, 4, 8, 9, 15};
+        EXPECT_EQ(a.address.has_value(), withAddress.count(a.unitType) == 1) << a.unitType;
+        EXPECT_EQ(a.addressSetting.has_value(), a.unitType == 15);
+        // A record fault strikes a record the loader sends: the audio unit never gets record 0.
+        if (a.unitType == 5) {
+            EXPECT_TRUE(a.verify);
+            EXPECT_GE(a.recordSizes.size(), 2u);
+            EXPECT_EQ(std::find(a.simArgs.begin(), a.simArgs.end(), "0"), a.simArgs.end());
+        }
+        if (a.family == "TTCP_WR") {
+            EXPECT_FALSE(a.verify);
+        }
     }
     EXPECT_EQ(faults.size(), Main().faults.size());
+    EXPECT_EQ(families.size(), 3u);
+}
+
+TEST(CampaignJudge, OtherFamiliesFirstRecordAndWrongUnitSteps) {
+    const std::vector<Family> families = Families();
+    const Family& network = families[1];
+    const Family& audio = families[2];
+    RunPlan plan = Plan(3, true);
+    plan.family = audio.name;
+    plan.firstRecord = 1;
+    const auto audioSuccess = [](std::string report) {
+        return Outcome(18, {"-------Unit identification", "Exit status: 18"}, std::move(report));
+    };
+    // Records 1 and 2 arrived and were verified; a report that also lists record 0 or lacks
+    // record 2 is no success.
+    sim::UnitReport report;
+    report.complete = true;
+    report.frames.push_back({10, {}, "\xEE", "identify"});
+    for (int i = 1; i <= 2; ++i) {
+        sim::RecordEntry entry;
+        entry.index = i;
+        entry.matches = true;
+        report.records.push_back(entry);
+        report.verifications.push_back(entry);
+    }
+    EXPECT_EQ(Judge(audio, plan, audioSuccess(sim::ReportToJson(report, true))).verdict,
+              Verdict::Success);
+    report.verifications.pop_back();
+    EXPECT_EQ(Judge(audio, plan, audioSuccess(sim::ReportToJson(report, true))).verdict,
+              Verdict::Violation);
+    EXPECT_EQ(Judge(audio, plan, audioSuccess(Report(3, true, -1, true))).verdict,
+              Verdict::Violation);
+    // A network module of another type is found in identification or in boot identification.
+    RunPlan wrong = Plan();
+    wrong.family = network.name;
+    for (const int step : {6, 9, 12}) {
+        const Verdict verdict =
+            Judge(network, wrong,
+                  Outcome(step, {"-------" + network.stepName(step),
+                                 "-------This program is not intended for this unit ",
+                                 "Exit status: " + std::to_string(step)},
+                          Report(0, false)))
+                .verdict;
+        EXPECT_EQ(verdict, step == 12 ? Verdict::Violation : Verdict::CleanFailure) << step;
+    }
 }
 
 } // namespace

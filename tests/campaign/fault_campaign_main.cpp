@@ -132,8 +132,18 @@ Run Execute(const Options& options, const Family& family, const RunPlan& plan, i
     }
 
     std::vector<std::string>& c = run.cliArgs;
-    c = {"--port=" + pty, "--trace", "P=" + given.string(), plan.verify ? "V=1" : "V=0"};
-    if (plan.address) c.insert(c.begin() + 1, "--address=" + Hex2(*plan.address));
+    c = {"--port=" + pty, "--trace"};
+    if (plan.address && !plan.addressSetting) c.push_back("--address=" + Hex2(*plan.address));
+    c.insert(c.end(), plan.cliArgs.begin(), plan.cliArgs.end());
+    c.insert(c.end(), {"P=" + given.string(), plan.verify ? "V=1" : "V=0"});
+    // Each run has settings of its own, so runs side by side never share a stored address;
+    // an address the loader only reads from them is written there.
+    const auto config = dir / "config";
+    std::string settings = "[General]\n";
+    if (plan.address && plan.addressSetting)
+        settings += *plan.addressSetting + "=" + Hex2(*plan.address) + "\n";
+    std::filesystem::create_directories(config / "Olvane");
+    tarnik::testing::WriteFile(config / "Olvane" / "Tarnik.conf", settings);
 
     const std::uint32_t limit = HardLimitMs(family, plan);
     const auto start = std::chrono::steady_clock::now();
@@ -144,7 +154,8 @@ Run Execute(const Options& options, const Family& family, const RunPlan& plan, i
     };
     RunOutcome& out = run.outcome;
     {
-        ChildProcess cli(options.cli, c, (dir / "cli.err").string());
+        ChildProcess cli(options.cli, c, (dir / "cli.err").string(),
+                         {{"XDG_CONFIG_HOME", config.string()}});
         while (elapsed() < limit) {
             const auto line = cli.ReadLine(static_cast<int>(limit - elapsed()));
             if (!line) break;
@@ -235,7 +246,8 @@ int main(int argc, char** argv) {
                      "[--only INDEX] [--keep DIR] [--keep-all] [--jobs N]\n";
         return 2;
     }
-    // The program's settings go to a folder of the campaign's own.
+    // Every run gives tarnik-cli settings of its own; anything else keeps its settings in a
+    // folder of the campaign's own.
     const tarnik::testing::ScopedConfigHome config;
     const std::vector<Family> families = Families();
     std::printf("Fault campaign: %d runs, seed %llu (repeat one run with --seed %llu --only N)\n",

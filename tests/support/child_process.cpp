@@ -25,6 +25,18 @@ std::vector<char*> Pointers(std::vector<std::string>& strings) {
     return pointers;
 }
 
+// This process's environment with the given variables set on top.
+std::vector<std::string> Environment(const std::map<std::string, std::string>& env) {
+    std::vector<std::string> environment;
+    for (char** e = environ; *e; ++e) {
+        const std::string entry = *e;
+        if (!env.count(entry.substr(0, entry.find('=')))) environment.push_back(entry);
+    }
+    for (const auto& [name, value] : env)
+        environment.push_back(name + "=" + value);
+    return environment;
+}
+
 std::optional<int> WaitFor(pid_t pid, int timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     do {
@@ -47,7 +59,8 @@ void End(pid_t pid) {
 } // namespace
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args,
-                           const std::string& errorFile) {
+                           const std::string& errorFile,
+                           const std::map<std::string, std::string>& env) {
     int pipeFds[2];
     // Close-on-exec, so children started side by side do not hold each other's pipes open.
     if (pipe2(pipeFds, O_CLOEXEC) != 0) return;
@@ -61,8 +74,10 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     if (!errorFile.empty())
         posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errorFile.c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    std::vector<std::string> environment = Environment(env);
+    std::vector<char*> envp = Pointers(environment);
     pid_t pid = -1;
-    if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) == 0)
+    if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()) == 0)
         pid_ = pid;
     posix_spawn_file_actions_destroy(&actions);
     close(pipeFds[1]);
@@ -126,13 +141,7 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
     all.insert(all.begin(), program);
     std::vector<char*> argv = Pointers(all);
 
-    std::vector<std::string> environment;
-    for (char** e = environ; *e; ++e) {
-        const std::string entry = *e;
-        if (!env.count(entry.substr(0, entry.find('=')))) environment.push_back(entry);
-    }
-    for (const auto& [name, value] : env)
-        environment.push_back(name + "=" + value);
+    std::vector<std::string> environment = Environment(env);
     std::vector<char*> envp = Pointers(environment);
 
     posix_spawn_file_actions_t actions;

@@ -9,13 +9,14 @@
 
 namespace tarnik::testing {
 
-// A program started with args; its standard output is kept for ReadLine, its standard error
-// goes to errorFile when one is named. It is ended (SIGTERM, then SIGKILL) when the object
-// goes.
+// A program started with args and the given environment variables set on top of this
+// process's own; its standard output is kept for ReadLine, its standard error goes to
+// errorFile when one is named. It is ended (SIGTERM, then SIGKILL) when the object goes.
 class ChildProcess {
 public:
     ChildProcess(const std::string& program, const std::vector<std::string>& args,
-                 const std::string& errorFile = {});
+                 const std::string& errorFile = {},
+                 const std::map<std::string, std::string>& env = {});
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;

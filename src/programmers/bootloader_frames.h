@@ -15,7 +15,7 @@
 
 namespace tarnik {
 
-// Answer placeholder until a frame has been built in a step; never matches a real answer.
+// Answer placeholder until a frame has been built in a step; the answer checks pass it by.
 inline const Text kNoAnswerYet = "xxxxx";
 
 // Frame formats: %0.2x is the address low byte, each %s the next filler text.
@@ -109,7 +109,8 @@ Text BuildPlainFrame(const Text& format, const Text& prefixHex, std::uint32_t ad
 // The trace line of an expected answer.
 Text ExpectedAnswerLogLine(const Text& expectedAnswer);
 
-// Whether the expected answer is somewhere in the received text.
+// Whether the expected answer of the frame built in this step is somewhere in the received
+// text (never before a frame has been built).
 bool AnswerReceived(const Text& rxText, const FrameState& state);
 
 // index / count x 100, rounded to the nearest integer with halves to even.

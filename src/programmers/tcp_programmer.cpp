@@ -585,7 +585,11 @@ void TTCP_WR::EndingProgramming() {
 // ---- helpers ---------------------------------------------------------------------------
 
 bool TTCP_WR::ExpectedAnswerReceived() {
-    return MatchAnswer(frame_.expectedAnswer, context_.link.GetRxText(), context_.view);
+    // Before the step's frame exists there is nothing to acknowledge: the placeholder "xxxxx"
+    // (or any five bytes carrying the bits of 0x78, such as FF FF FF FF FF) is line noise, and
+    // taking it would skip a record or an erasure that never happened.
+    return frame_.Built() &&
+           MatchAnswer(frame_.expectedAnswer, context_.link.GetRxText(), context_.view);
 }
 
 Text TTCP_WR::CommandFrame(const Text& format, const Text& answerPayload, bool logExpected) {

@@ -159,5 +159,22 @@ TEST(S19EmulatedFaults, RecoverableFaultsStillProgramTheUnit) {
     }
 }
 
+// Line noise that happens to spell the answer placeholder "xxxxx" must not acknowledge a
+// record before its frame has gone out.
+TEST(S19EmulatedFaults, PlaceholderTextOnTheLineAcknowledgesNoRecord) {
+    EmulatedRig rig{Unit(7, 0x22)};
+    rig.view.boxVer = true;
+    rig.pump.AddHook([&rig] {
+        const int step = rig.programmer ? rig.programmer->CurrentStep() : 0;
+        if ((step == TS19_WR::kProgramming || step == TS19_WR::kVerification) &&
+            rig.link.RxText.empty())
+            rig.link.RxText = "xxxxx";
+    });
+    rig.Run();
+    EXPECT_EQ(rig.exitStatus, 20);
+    EXPECT_TRUE(rig.unit->HostCorrect()) << rig.Violations();
+    EXPECT_EQ(rig.unit->Report().records.size(), rig.records.size());
+}
+
 } // namespace
 } // namespace tarnik::test

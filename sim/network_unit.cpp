@@ -40,6 +40,13 @@ bool NetworkUnit::LineExcused(const LineSettings& line) const {
     // A unit that never answers tells the host nothing of its state: once its tries at one
     // speed have timed out, its tries at the other are in order.
     if (Silent()) return true;
+    // The host only knows that the unit has restarted once it sees the answer: until it has
+    // spoken at the bootloader's speed, its tries at the application's speed are in order (a
+    // handshake repeated before a slow answer came, a frame that left at the old speed in the
+    // same breath as the restart command).
+    if (bootloader_ && !hostAtBootloaderSpeed_ &&
+        SameLine(line, NetworkApplicationLine(Options().unitType)))
+        return true;
     // The host cannot know that the application is not running: its tries at the
     // application's speed are in order.
     return bootloader_ && Options().faults.bootloaderActive && !contacted_ &&
@@ -203,6 +210,7 @@ UnitModel::Parse NetworkUnit::TakeCommand(Command command, std::size_t payloadLe
     }
     if (!AddressOk(ByteAt(frame.bytes, 2))) return Parse::Consumed;
     contacted_ = true;
+    hostAtBootloaderSpeed_ = true;
     OnCommand(command, continued);
     return Parse::Consumed;
 }

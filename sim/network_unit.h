@@ -44,6 +44,7 @@ private:
 
     bool bootloader_;
     bool contacted_ = false; // the host has reached the bootloader
+    bool hostAtBootloaderSpeed_ = false; // the bootloader has understood a command of the host
     bool foreignTypeReported_ = false;
     bool bootIdentified_ = false;
     bool erased_ = false;

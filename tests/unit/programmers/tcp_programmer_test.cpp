@@ -234,6 +234,32 @@ TEST(TcpProcess, FailuresAndRecoveriesEndWithTheirStatus) {
     EXPECT_TRUE(rig.unit->Report().frames.empty());
 }
 
+// Five bytes that carry the bits of 0x78 (FF FF FF FF FF: a line held low) pass the tolerant
+// answer rule against the placeholder "xxxxx"; they must not acknowledge an erasure or a
+// record whose frame has not gone out.
+TEST(TcpProcess, NoiseMatchingThePlaceholderAcknowledgesNothing) {
+    TcpRig rig{Unit(9)};
+    rig.pump.AddHook([&rig] {
+        const int step = rig.programmer ? rig.programmer->CurrentStep() : 0;
+        if ((step == TTCP_WR::kErasing || step == TTCP_WR::kProgramming) &&
+            rig.link.RxText.empty())
+            rig.link.RxText = Text(5, '\xFF');
+    });
+    rig.Run();
+    EXPECT_EQ(rig.exitStatus, 19);
+    EXPECT_TRUE(rig.unit->HostCorrect()) << rig.Violations();
+    EXPECT_EQ(rig.Frames("erase command"), 1u);
+    EXPECT_EQ(rig.unit->Report().records.size(), rig.records.size());
+}
+
+// The handshake answer comes after the host has repeated its handshake at the old speed:
+// the unit has restarted meanwhile, but the host could not know, so the repeats are in order.
+TEST(TcpProcess, HandshakeRepeatsBeforeASlowAnswerAreInOrder) {
+    TcpRig rig{Unit(9, [](sim::UnitOptions& o) { o.faults.answerDelayMs = 1500; })};
+    rig.Run();
+    EXPECT_TRUE(rig.unit->Report().violations.empty()) << rig.Violations();
+}
+
 TEST(TcpVersionQuestion, NoInterruptsYesProgramsAndOtherVersionLengthsAreNotAsked) {
     TcpRig no{Unit(4)};
     no.Run();

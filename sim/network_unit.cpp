@@ -40,11 +40,9 @@ bool NetworkUnit::LineExcused(const LineSettings& line) const {
     // A unit that never answers tells the host nothing of its state: once its tries at one
     // speed have timed out, its tries at the other are in order.
     if (Silent()) return true;
-    // The host only knows that the unit has restarted once it sees the answer: until it has
-    // spoken at the bootloader's speed, its tries at the application's speed are in order (a
-    // handshake repeated before a slow answer came, a frame that left at the old speed in the
-    // same breath as the restart command).
-    if (bootloader_ && !hostAtBootloaderSpeed_ &&
+    // A frame read together with the restart command may have left before the host's switch
+    // to the bootloader's speed: a pseudo-terminal cannot tell the two apart.
+    if (bootloader_ && restartFrameMs_ && *restartFrameMs_ == FrameTime() &&
         SameLine(line, NetworkApplicationLine(Options().unitType)))
         return true;
     // The host cannot know that the application is not running: its tries at the
@@ -94,6 +92,14 @@ UnitModel::Parse NetworkUnit::ParseHandshake(std::size_t position, bool ist) {
         return Parse::Consumed;
     }
     const Frame frame = TakeFrame(4, name);
+    // The host repeats its handshake until it sees the answer, so a repeat at the
+    // application's speed is in order while a slow answer is on its way, even though the unit
+    // has restarted meanwhile; once the host has spoken at the bootloader's speed it is not.
+    if (bootloader_ && handshakeAnswered_ && !hostAtBootloaderSpeed_ &&
+        SameLine(frame.line, NetworkApplicationLine(Options().unitType))) {
+        Describe(name + " (repeated before the answer came: bootloader running)");
+        return Parse::Consumed;
+    }
     if (FrameAfterEnd(false) || !LineOk(frame)) return Parse::Consumed;
     const int type = Options().unitType;
     if ((type == 9 && ist) || (type == 15 && !ist) || type == 4) {
@@ -110,6 +116,7 @@ UnitModel::Parse NetworkUnit::ParseHandshake(std::size_t position, bool ist) {
     }
     // The unit answers with its own address, then restarts into its bootloader.
     Answer(Text(1, AsChar(AnswerAddress())) + (ist ? "ist" : "ise"));
+    handshakeAnswered_ = true;
     bootloader_ = true;
     contacted_ = true;
     return Parse::Consumed;
@@ -137,8 +144,10 @@ UnitModel::Parse NetworkUnit::ParsePlain() {
     }
     if (command == 0x80)
         OnIdentify();
-    else if (command == 0x04)
+    else if (command == 0x04) {
+        restartFrameMs_ = frame.timeMs;
         OnRestart();
+    }
     else
         Violate("plain frame with the unknown command " + HexByte(command));
     return Parse::Consumed;

@@ -6,6 +6,7 @@
 // for the last one) and the end of programming.
 #include "sim/unit_model.h"
 
+#include <optional>
 #include <vector>
 
 namespace tarnik::sim {
@@ -45,6 +46,8 @@ private:
     bool bootloader_;
     bool contacted_ = false; // the host has reached the bootloader
     bool hostAtBootloaderSpeed_ = false; // the bootloader has understood a command of the host
+    bool handshakeAnswered_ = false;
+    std::optional<std::uint32_t> restartFrameMs_; // arrival of the restart command
     bool foreignTypeReported_ = false;
     bool bootIdentified_ = false;
     bool erased_ = false;

@@ -56,6 +56,7 @@ struct Family {
     std::vector<std::string> cliArgs; // e.g. the answer to a question the process asks
     int successExit = 20;
     int errorExitOffset = 5376;
+    std::uint32_t endPauseMs = 0; // the pause after the last step before the process ends
     // The steps that can be left for "This program is not intended for this unit ".
     std::vector<int> wrongUnitExits;
     // Longest time-out of each step (ms) and the steps whose timer restarts per record.

@@ -88,21 +88,22 @@ void CheckTiming(const Family& family, const RunPlan& plan, const RunOutcome& ou
     std::string step;
     std::uint32_t since = 0;
     std::uint32_t limit = kSetupMs;
-    const auto close = [&](std::uint32_t at) {
-        if (at - since > limit)
+    const auto close = [&](std::uint32_t at, std::uint32_t extraMs) {
+        if (at - since > limit + extraMs)
             violations.push_back("stayed " + std::to_string(at - since) + " ms in step \"" + step +
-                                 "\" (limit " + std::to_string(limit) + " ms)");
+                                 "\" (limit " + std::to_string(limit + extraMs) + " ms)");
     };
     for (const OutputLine& line : outcome.lines) {
         if (line.text.rfind(kStepLine, 0) != 0) continue;
-        close(line.atMs);
+        close(line.atMs, 0);
         step = line.text.substr(std::string(kStepLine).size());
         since = line.atMs;
         limit = step.rfind(kErrorPrefix, 0) == 0
                     ? kGraceMs
                     : StepLimitMs(family, step, plan.recordSizes.size());
     }
-    close(outcome.durationMs);
+    // The last step is followed by the family's pause before the process ends.
+    close(outcome.durationMs, family.endPauseMs);
 }
 
 void CheckRecords(const ReportFacts& facts, std::vector<std::string>& violations) {

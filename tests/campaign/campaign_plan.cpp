@@ -136,6 +136,7 @@ Family NetworkFamily() {
     // The version question of the network modules is answered Yes, as at a production line.
     f.cliArgs = {"--yes"};
     f.successExit = P::kEndingProgramming;
+    f.endPauseMs = 500;
     f.errorExitOffset = kErrorExitOffset;
     f.wrongUnitExits = {P::kIdentification, P::kBootIdentification};
     // The speed switches only pause (500 ms) before the next step.

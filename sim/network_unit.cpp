@@ -142,14 +142,14 @@ UnitModel::Parse NetworkUnit::ParsePlain() {
         Describe(std::string(name) + " (no answer: bootloader running)");
         return Parse::Consumed;
     }
-    if (command == 0x80)
+    if (command == 0x80) {
         OnIdentify();
-    else if (command == 0x04) {
+    } else if (command == 0x04) {
         restartFrameMs_ = frame.timeMs;
         OnRestart();
-    }
-    else
+    } else {
         Violate("plain frame with the unknown command " + HexByte(command));
+    }
     return Parse::Consumed;
 }
 

@@ -44,7 +44,7 @@ private:
     void OnRecord(const Frame& frame, std::uint16_t key, const Text& plain);
 
     bool bootloader_;
-    bool contacted_ = false; // the host has reached the bootloader
+    bool contacted_ = false;             // the host has reached the bootloader
     bool hostAtBootloaderSpeed_ = false; // the bootloader has understood a command of the host
     bool handshakeAnswered_ = false;
     std::optional<std::uint32_t> restartFrameMs_; // arrival of the restart command

@@ -141,10 +141,10 @@ Family NetworkFamily() {
     f.wrongUnitExits = {P::kIdentification, P::kBootIdentification};
     // The speed switches only pause (500 ms) before the next step.
     f.stepTimeoutMs = {
-        {P::kHandshakeIse, 20000},      {P::kHandshakeIst, 20000}, {P::kSwitchTo57600, 1000},
-        {P::kSwitchTo19200, 1000},      {P::kIdentification, 20000},
-        {P::kBootIdentification, 5000}, {P::kConnection, 20000},   {P::kErasing, 120000},
-        {P::kProgramming, 15000},       {P::kEndingProgramming, 10000},
+        {P::kHandshakeIse, 20000},      {P::kHandshakeIst, 20000},   {P::kSwitchTo57600, 1000},
+        {P::kSwitchTo19200, 1000},      {P::kIdentification, 20000}, {P::kBootIdentification, 5000},
+        {P::kConnection, 20000},        {P::kErasing, 120000},       {P::kProgramming, 15000},
+        {P::kEndingProgramming, 10000},
     };
     f.perRecordSteps = {P::kProgramming};
     f.stepName = [](int step) { return P::StepName(step); };
@@ -170,10 +170,12 @@ Family AudioFamily() {
     f.successExit = P::kStartApplication;
     f.errorExitOffset = kErrorExitOffset;
     f.stepTimeoutMs = {
-        {P::kIdentification, 5000},   {P::kConnection, 5000},        {P::kIdentifyInBootloader, 5000},
-        {P::kErase, 30000},           {P::kStartProgramming, 5000},  {P::kProgramming, 5000},
-        {P::kEndingProgramming, 5000}, {P::kStartVerification, 5000}, {P::kVerification, 5000},
-        {P::kEndVerification, 5000},  {P::kStartApplication, 5000},
+        {P::kIdentification, 5000},       {P::kConnection, 5000},
+        {P::kIdentifyInBootloader, 5000}, {P::kErase, 30000},
+        {P::kStartProgramming, 5000},     {P::kProgramming, 5000},
+        {P::kEndingProgramming, 5000},    {P::kStartVerification, 5000},
+        {P::kVerification, 5000},         {P::kEndVerification, 5000},
+        {P::kStartApplication, 5000},
     };
     f.perRecordSteps = {P::kProgramming, P::kVerification};
     f.stepName = [](int step) { return P::StepName(step); };

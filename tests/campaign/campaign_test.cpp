@@ -223,13 +223,13 @@ TEST(CampaignJudge, OtherFamiliesFirstRecordAndWrongUnitSteps) {
     RunPlan wrong = Plan();
     wrong.family = network.name;
     for (const int step : {6, 9, 12}) {
-        const Verdict verdict =
-            Judge(network, wrong,
-                  Outcome(step, {"-------" + network.stepName(step),
-                                 "-------This program is not intended for this unit ",
-                                 "Exit status: " + std::to_string(step)},
-                          Report(0, false)))
-                .verdict;
+        const Verdict verdict = Judge(network, wrong,
+                                      Outcome(step,
+                                              {"-------" + network.stepName(step),
+                                               "-------This program is not intended for this unit ",
+                                               "Exit status: " + std::to_string(step)},
+                                              Report(0, false)))
+                                    .verdict;
         EXPECT_EQ(verdict, step == 12 ? Verdict::Violation : Verdict::CleanFailure) << step;
     }
 }

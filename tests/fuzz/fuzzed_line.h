@@ -109,8 +109,7 @@ struct FuzzedLine {
         const auto whole = [&](const std::vector<sim::RecordEntry>& received) {
             if (received.size() + first != records.size()) return false;
             for (std::size_t i = 0; i < received.size(); ++i)
-                if (received[i].index != static_cast<int>(first + i) ||
-                    received[i].matches != true)
+                if (received[i].index != static_cast<int>(first + i) || received[i].matches != true)
                     return false;
             return true;
         };

@@ -241,8 +241,7 @@ TEST(TcpProcess, NoiseMatchingThePlaceholderAcknowledgesNothing) {
     TcpRig rig{Unit(9)};
     rig.pump.AddHook([&rig] {
         const int step = rig.programmer ? rig.programmer->CurrentStep() : 0;
-        if ((step == TTCP_WR::kErasing || step == TTCP_WR::kProgramming) &&
-            rig.link.RxText.empty())
+        if ((step == TTCP_WR::kErasing || step == TTCP_WR::kProgramming) && rig.link.RxText.empty())
             rig.link.RxText = Text(5, '\xFF');
     });
     rig.Run();

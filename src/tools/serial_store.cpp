@@ -1,5 +1,8 @@
 #include "tools/serial_store.h"
 
+#include "tools/durable_file.h"
+#include "tools/system_error.h"
+
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -30,18 +33,25 @@ public:
         handle_ = CreateFileA(lockPath.c_str(), GENERIC_READ | GENERIC_WRITE,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (handle_ == INVALID_HANDLE_VALUE) return;
+        if (handle_ == INVALID_HANDLE_VALUE) {
+            why_ = LastSystemErrorText();
+            return;
+        }
         OVERLAPPED whole{};
         locked_ = LockFileEx(handle_, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole) != 0;
 #else
         fd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-        if (fd_ < 0) return;
+        if (fd_ < 0) {
+            why_ = LastSystemErrorText();
+            return;
+        }
         int result = 0;
         do
             result = ::flock(fd_, LOCK_EX);
         while (result != 0 && errno == EINTR);
         locked_ = result == 0;
 #endif
+        if (!locked_) why_ = LastSystemErrorText();
     }
     ~StoreLock() {
 #ifdef _WIN32
@@ -60,6 +70,8 @@ public:
     bool Locked() const {
         return locked_;
     }
+    // Why the lock could not be taken.
+    const std::string& Why() const { return why_; }
 
 private:
 #ifdef _WIN32
@@ -68,6 +80,7 @@ private:
     int fd_ = -1;
 #endif
     bool locked_ = false;
+    std::string why_;
 };
 
 bool ParseSerial(const std::string& text, std::uint32_t& value) {
@@ -90,32 +103,6 @@ std::string Trimmed(const std::string& text) {
     return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
 }
 
-// Writes the new contents beside the store, flushed to the disk, and renames it over the
-// store: a reader sees the old number or the new one, never a part.
-bool RewriteStore(const std::string& path, const std::string& contents) {
-    const std::string temporary = path + ".new";
-#ifdef _WIN32
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << contents;
-        out.flush();
-        if (!out) return false;
-    }
-    return MoveFileExA(temporary.c_str(), path.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-#else
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return false;
-    bool ok =
-        ::write(fd, contents.data(), contents.size()) == static_cast<ssize_t>(contents.size());
-    ok = ::fsync(fd) == 0 && ok;
-    ok = ::close(fd) == 0 && ok;
-    ok = ok && std::rename(temporary.c_str(), path.c_str()) == 0;
-    if (!ok) ::unlink(temporary.c_str());
-    return ok;
-#endif
-}
-
 } // namespace
 
 std::string SerialText(std::uint32_t value) {
@@ -126,15 +113,17 @@ std::string SerialText(std::uint32_t value) {
 
 SerialAllocation TakeSerials(const std::string& path, std::size_t count) {
     SerialAllocation result;
-    // The temporary file is written only under the lock, so one name serves every run.
     const StoreLock lock(path + ".lock");
     if (!lock.Locked()) {
-        result.error = "cannot lock the serial number store " + path + " (" + path + ".lock)";
+        result.error = "cannot lock the serial number store " + path + " (" + path +
+                       ".lock): " + lock.Why();
         return result;
     }
+    errno = 0;
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        result.error = "cannot read the serial number store " + path +
+        const std::string why = errno != 0 ? ErrnoText(errno) : "cannot be opened";
+        result.error = "cannot read the serial number store " + path + ": " + why +
                        " (create it with the first serial number, for example: "
                        "echo 00000001 > " +
                        path + ")";
@@ -149,9 +138,13 @@ SerialAllocation TakeSerials(const std::string& path, std::size_t count) {
         result.error = "the serial number store " + path + " has no numbers left";
         return result;
     }
-    if (!ParseSerial(Trimmed(text.str()), next)) {
-        result.error =
-            "the serial number store " + path + " does not hold eight hexadecimal digits";
+    if (const std::string held = Trimmed(text.str()); !ParseSerial(held, next)) {
+        constexpr std::size_t kShown = 16;
+        result.error = "the serial number store " + path +
+                       " does not hold eight hexadecimal digits: " +
+                       (held.empty() ? std::string("it is empty")
+                                     : "it holds \"" + held.substr(0, kShown) +
+                                           (held.size() > kShown ? "..." : "") + "\"");
         return result;
     }
     if (std::uint64_t{next} + count - 1 > kLastSerial && count > 0) {
@@ -164,8 +157,10 @@ SerialAllocation TakeSerials(const std::string& path, std::size_t count) {
     const std::string stored = after > kLastSerial
                                    ? std::string(kSpent) + "\n"
                                    : SerialText(static_cast<std::uint32_t>(after)) + "\n";
-    if (!RewriteStore(path, stored)) {
-        result.error = "cannot rewrite the serial number store " + path;
+    // The temporary file is written only under the lock, so one name serves every run.
+    std::string why;
+    if (!ReplaceFileDurably(path, stored, TemporaryName::Fixed, why)) {
+        result.error = "cannot rewrite the serial number store, no number was taken: " + why;
         return result;
     }
     for (std::uint64_t n = next; n < after; ++n)

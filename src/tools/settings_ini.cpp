@@ -1,13 +1,13 @@
 #include "tools/settings_ini.h"
 
-#include <cstdio>
+#include "tools/durable_file.h"
+
 #include <cstdlib>
 #include <fstream>
 #include <optional>
 #include <utility>
 #include <vector>
 
-#include <fcntl.h>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -206,28 +206,19 @@ void SetValue(Lines& lines, const Text& name, const Text& value) {
     lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(lastEntry), entry);
 }
 
-// Writes the whole file next to its final place and renames it over the old one, so a crash
-// leaves either the old or the new file.
-bool ReplaceFile(const std::filesystem::path& path, const Lines& lines) {
+// The whole file, through the durable replacement: a crash leaves the old or the new file.
+// Writers in several processes may run side by side, so each takes a temporary of its own.
+bool ReplaceFile(const std::filesystem::path& path, const Lines& lines, std::string& why) {
     std::error_code error;
     std::filesystem::create_directories(path.parent_path(), error);
-    std::string temporary = path.string() + ".XXXXXX";
-    const int fd = mkstemp(temporary.data());
-    if (fd < 0) return false;
+    if (error) {
+        why = "cannot create the folder " + path.parent_path().string() + ": " + error.message();
+        return false;
+    }
     std::string content;
     for (const std::string& line : lines)
         content += line + "\n";
-    bool ok = true;
-    for (std::size_t done = 0; ok && done < content.size();) {
-        const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-        ok = n > 0;
-        if (ok) done += static_cast<std::size_t>(n);
-    }
-    ok = ::fsync(fd) == 0 && ok;
-    ok = ::close(fd) == 0 && ok;
-    ok = ok && std::rename(temporary.c_str(), path.c_str()) == 0;
-    if (!ok) ::unlink(temporary.c_str());
-    return ok;
+    return ReplaceFileDurably(path, content, TemporaryName::Unique, why);
 }
 
 } // namespace
@@ -357,7 +348,7 @@ void IniSettingsStore::WriteSetting(const Text& name, const Text& value) {
     const std::filesystem::path path = locate_();
     Lines lines = ReadLines(path).value_or(Lines{});
     SetValue(lines, name, value);
-    ReplaceFile(path, lines);
+    if (std::string why; !ReplaceFile(path, lines, why)) ReportWriteFailure(name, why);
 }
 
 #ifndef _WIN32

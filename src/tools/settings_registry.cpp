@@ -1,6 +1,8 @@
 // The settings store of Windows: string values under HKCU\Software\Olvane\Tarnik.
 #include "tools/settings_store.h"
 
+#include "tools/system_error.h"
+
 #include <stdexcept>
 
 #include <windows.h>
@@ -15,10 +17,10 @@ constexpr const char* kSettingsKey = "Software\\Olvane\\Tarnik";
 class SettingsKey {
 public:
     SettingsKey() {
-        if (RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                            KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key_,
-                            nullptr) != ERROR_SUCCESS)
-            key_ = nullptr;
+        status_ = RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr,
+                                  REG_OPTION_NON_VOLATILE, KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr,
+                                  &key_, nullptr);
+        if (status_ != ERROR_SUCCESS) key_ = nullptr;
     }
     ~SettingsKey() {
         if (key_) RegCloseKey(key_);
@@ -26,10 +28,18 @@ public:
     SettingsKey(const SettingsKey&) = delete;
     SettingsKey& operator=(const SettingsKey&) = delete;
     HKEY get() const { return key_; }
+    // Why the key could not be opened.
+    LONG status() const { return status_; }
 
 private:
     HKEY key_ = nullptr;
+    LONG status_ = ERROR_SUCCESS;
 };
+
+std::string KeyFailure(const char* what, LONG status) {
+    return std::string("cannot ") + what + " HKEY_CURRENT_USER\\" + kSettingsKey + ": " +
+           WindowsErrorText(static_cast<unsigned long>(status));
+}
 
 bool IsStringType(DWORD type) {
     return type == REG_SZ || type == REG_EXPAND_SZ;
@@ -71,10 +81,14 @@ public:
 
     void WriteSetting(const Text& name, const Text& value) override {
         const SettingsKey key;
-        if (!key.get()) return;
-        RegSetValueExA(key.get(), name.c_str(), 0, REG_SZ,
-                       reinterpret_cast<const BYTE*>(value.c_str()),
-                       static_cast<DWORD>(value.size() + 1));
+        if (!key.get()) {
+            ReportWriteFailure(name, KeyFailure("open", key.status()));
+            return;
+        }
+        const LONG status = RegSetValueExA(key.get(), name.c_str(), 0, REG_SZ,
+                                           reinterpret_cast<const BYTE*>(value.c_str()),
+                                           static_cast<DWORD>(value.size() + 1));
+        if (status != ERROR_SUCCESS) ReportWriteFailure(name, KeyFailure("write to", status));
     }
 };
 

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <set>
@@ -56,6 +57,37 @@ TEST(SerialStore, RefusesWhatWouldHandOutANumberTwiceOrAGuessedOne) {
     const SerialAllocation last = TakeSerials(nearEnd.path, 2);
     EXPECT_EQ(last.serials, (std::vector<std::string>{"FFFFFFFE", "FFFFFFFF"}));
     EXPECT_FALSE(TakeSerials(nearEnd.path, 1).ok());
+}
+
+TEST(SerialStore, NumbersAreHandedOutOnlyWhenTheStoreWasRewritten) {
+    Store store("00000010\n");
+    std::filesystem::create_directory(store.path + ".new"); // the rewrite cannot be made
+    const SerialAllocation got = TakeSerials(store.path, 2);
+    EXPECT_FALSE(got.ok());
+    EXPECT_TRUE(got.serials.empty());
+    EXPECT_EQ(store.Contents(), "00000010\n");
+    // The message says why: the file that could not be written.
+    EXPECT_NE(got.error.find(store.path + ".new"), std::string::npos) << got.error;
+}
+
+TEST(SerialStore, TheStoreIsReplacedNotRewrittenInPlace) {
+    Store store("00000010\n");
+    // A second name for the old store's contents: a rewrite in place would change it too,
+    // and a crash in the middle of one would leave a half-written number.
+    std::error_code ec;
+    std::filesystem::create_hard_link(store.path, store.path + ".old", ec);
+    if (ec) GTEST_SKIP() << "no hard links here: " << ec.message();
+    ASSERT_TRUE(TakeSerials(store.path, 1).ok());
+    EXPECT_EQ(store.Contents(), "00000011\n");
+    std::stringstream old;
+    old << std::ifstream(store.path + ".old").rdbuf();
+    EXPECT_EQ(old.str(), "00000010\n");
+}
+
+TEST(SerialStore, TheLastNumberIsHandedOutOnceAndThenTheStoreIsSpent) {
+    Store store("FFFFFFFF\n");
+    EXPECT_EQ(TakeSerials(store.path, 1).serials, std::vector<std::string>{"FFFFFFFF"});
+    EXPECT_FALSE(TakeSerials(store.path, 1).ok());
 }
 
 TEST(SerialStore, RacingTakersNeverShareANumberNorLoseOne) {

@@ -160,3 +160,18 @@ TEST(IniSettings, KeysWithUnusualCharactersAreEscaped) {
     store.WriteSetting("odd key=", "v");
     EXPECT_EQ(store.ReadSetting("odd key="), "v");
 }
+
+TEST(IniSettings, AWriteThatFailsIsReportedWithItsReason) {
+    TempDir dir;
+    WriteFile(dir / "file", "a file where the settings folder should be");
+    IniSettingsStore store([&] { return dir / "file" / "Olvane" / "Tarnik.conf"; });
+    std::vector<std::string> failures;
+    store.OnWriteFailure(
+        [&](const Text& name, const std::string& why) { failures.push_back(name + ": " + why); });
+    store.WriteSetting("port", "/dev/pts/7");
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].rfind("port: cannot create the folder " + (dir / "file").string(), 0),
+              0u)
+        << failures[0];
+    EXPECT_NE(failures[0].find("Not a directory"), std::string::npos) << failures[0];
+}

@@ -30,27 +30,32 @@ std::string OneLine(const std::string& text) {
 
 } // namespace
 
-std::string PortFailureText(const std::string& port, OpenFailure failure) {
+std::string PortFailureText(const std::string& port, OpenFailure failure,
+                            const std::string& systemText) {
+    const std::string head = "cannot open port " + port;
+    // The system's own words come last, after the advice the kind of failure calls for.
+    const std::string said = systemText.empty() ? "" : "; system error: " + systemText;
     switch (failure) {
     case OpenFailure::Missing:
-        return "cannot open port " + port + ": no such device (is the adapter plugged in?)";
+        return head + ": no such device (is the adapter plugged in?)" + said;
     case OpenFailure::InUse:
-        return "cannot open port " + port + ": it is in use by another program";
+        return head + ": it is in use by another program" + said;
     case OpenFailure::PermissionDenied:
 #ifdef _WIN32
-        return "cannot open port " + port + ": permission denied";
+        return head + ": permission denied" + said;
 #else
-        return "cannot open port " + port +
+        return head +
                ": permission denied (add the user to the dialout group: "
-               "sudo usermod -aG dialout $USER, then log in again)";
+               "sudo usermod -aG dialout $USER, then log in again)" +
+               said;
 #endif
     case OpenFailure::NotATerminal:
-        return "cannot open port " + port + ": not a serial device";
+        return head + ": not a serial device" + said;
     case OpenFailure::None:
     case OpenFailure::Other:
         break;
     }
-    return "cannot open port " + port;
+    return systemText.empty() ? head : head + ": " + systemText;
 }
 
 TerminalView::TerminalView(TerminalSettings settings, const CommPort& port)

@@ -79,7 +79,9 @@ private:
     bool terminated_ = false;
 };
 
-// A sentence that tells why a port could not be opened, with the remedy where there is one.
-std::string PortFailureText(const std::string& port, OpenFailure failure);
+// A sentence that tells why a port could not be opened, with the remedy where there is one
+// and the system's own words (CommPort::LastOpenErrorText) when there are any.
+std::string PortFailureText(const std::string& port, OpenFailure failure,
+                            const std::string& systemText = {});
 
 } // namespace tarnik::cli

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 
 namespace tarnik {
 
@@ -114,11 +115,17 @@ public:
 
     // Reason of the last failed Open (None after a successful one).
     OpenFailure LastOpenFailure() const { return lastOpenFailure_; }
+    // The system's own words for it ("Permission denied", "Access is denied (error 5)"), or
+    // empty when the system gave none.
+    const std::string& LastOpenErrorText() const { return lastOpenErrorText_; }
 
 protected:
     // Applies the stored line settings to the open port; nothing when closed.
     virtual void ApplySetting() {}
-    void SetLastOpenFailure(OpenFailure f) { lastOpenFailure_ = f; }
+    void SetLastOpenFailure(OpenFailure f, std::string errorText = {}) {
+        lastOpenFailure_ = f;
+        lastOpenErrorText_ = std::move(errorText);
+    }
 
 private:
     std::string deviceName_ = "COM2";
@@ -127,6 +134,7 @@ private:
     TStopbits stopbits_ = sb1_0;
     TDatabits databits_ = da8;
     OpenFailure lastOpenFailure_ = OpenFailure::None;
+    std::string lastOpenErrorText_;
 };
 
 } // namespace tarnik

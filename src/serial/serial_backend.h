@@ -68,9 +68,10 @@ public:
     // The backend of the system the program was built for.
     static std::unique_ptr<SerialBackend> Create();
 
-    // Opens the port exclusively for reading and writing; on failure, why tells the reason.
+    // Opens the port exclusively for reading and writing; on failure, why tells the reason
+    // and errorText the system's words for it.
     virtual bool Open(const std::string& deviceName, int readQueue, int writeQueue,
-                      OpenFailure& why) = 0;
+                      OpenFailure& why, std::string& errorText) = 0;
     // Drops unread input and closes the port; nothing when closed.
     virtual void Close() = 0;
     virtual bool IsOpen() const = 0;

@@ -1,6 +1,8 @@
 #include "serial/tcomm64.h"
 
 #include <algorithm>
+#include <exception>
+#include <string>
 #include <utility>
 
 namespace tarnik {
@@ -73,6 +75,17 @@ namespace {
 
 constexpr std::chrono::milliseconds kStopServeInterval{5};
 
+// What the exception being handled says (the event thread's start, for example), if anything.
+std::string CurrentExceptionText() {
+    try {
+        throw;
+    } catch (const std::exception& error) {
+        return error.what();
+    } catch (...) {
+        return {};
+    }
+}
+
 } // namespace
 
 TComm64::TComm64(MessagePump& pump) : TComm64(pump, SerialBackend::Create()) {}
@@ -111,8 +124,10 @@ bool TComm64::OpenNow() {
         CloseNow();
         if (closing_) return false; // asked for while a Close is still stopping the thread
         OpenFailure why = OpenFailure::None;
-        if (!backend_->Open(DeviceName(), ReadBufferSize, WriteBufferSize, why)) {
-            SetLastOpenFailure(why == OpenFailure::None ? OpenFailure::Other : why);
+        std::string errorText;
+        if (!backend_->Open(DeviceName(), ReadBufferSize, WriteBufferSize, why, errorText)) {
+            SetLastOpenFailure(why == OpenFailure::None ? OpenFailure::Other : why,
+                               std::move(errorText));
             return false;
         }
         applied_ = Line();
@@ -129,7 +144,7 @@ bool TComm64::OpenNow() {
     } catch (...) {
         thread_.reset();
         backend_->Close();
-        SetLastOpenFailure(OpenFailure::Other);
+        SetLastOpenFailure(OpenFailure::Other, CurrentExceptionText());
         return false;
     }
 }

@@ -66,18 +66,29 @@ void TFUstaw::CommRxCharSignal(int count) {
 
 void TFUstaw::SendText(const Text& s) {
     if (s.empty()) return;
-    comm_.WriteBlock(s.data(), static_cast<int>(s.size()));
+    const int count = static_cast<int>(s.size());
+    const int written = comm_.WriteBlock(s.data(), count);
     log_.LogLine("TX: " + BytesToHexList(s));
+    LogFailedWrite(written, count);
     pump_.processMessages();
 }
 
 void TFUstaw::SendBlock(Block block, int count) {
     if (count < 1) return;
     const int n = std::min(count, static_cast<int>(block.size()));
-    comm_.WriteBlock(block.data(), n);
+    const int written = comm_.WriteBlock(block.data(), n);
     log_.LogLine("TX: " + BytesToHexList(std::span<const std::uint8_t>(block.data(), n),
                                          static_cast<std::uint16_t>(n)));
+    LogFailedWrite(written, n);
     pump_.processMessages();
+}
+
+void TFUstaw::LogFailedWrite(int written, int count) {
+    if (written == count) return;
+    const std::string what = written >= 0 ? "only " + std::to_string(written) + " of " +
+                                                std::to_string(count) + " bytes sent"
+                                          : std::string("time-out or line error");
+    log_.LogLine("Write to port " + comm_.DeviceName() + " failed: " + what);
 }
 
 void TFUstaw::WaitLineQuiet(std::uint32_t guardMs, std::uint32_t capMs) {

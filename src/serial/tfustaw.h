@@ -54,6 +54,10 @@ public:
     std::int32_t RxRingPos = 0;
 
 private:
+    // The process does not look at a send's result, but a line that did not take the bytes
+    // must not pass unseen: the log says so (the trace line above it shows what was meant).
+    void LogFailedWrite(int written, int count);
+
     CommPort& comm_;
     MessagePump& pump_;
     Clock& clock_;

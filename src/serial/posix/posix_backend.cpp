@@ -3,6 +3,7 @@
 #include "serial/port_list.h"
 #include "serial/posix/line_settings.h"
 #include "serial/serial_backend.h"
+#include "tools/system_error.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -82,14 +83,19 @@ void MakeRaw(int fd) {
     tcsetattr(fd, TCSANOW, &t);
 }
 
-// Another program (or another open in this one) already holds the port.
-bool HeldElsewhere(int fd) {
+// Another program (or another open in this one) already holds the port; errorText says how.
+bool HeldElsewhere(int fd, std::string& errorText) {
 #ifdef TIOCGEXCL
     // The exclusive flag does not keep out a privileged process, so look at it as well.
     int exclusive = 0;
-    if (ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) return true;
+    if (ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
+        errorText = "the port is held in exclusive mode";
+        return true;
+    }
 #endif
-    return flock(fd, LOCK_EX | LOCK_NB) != 0;
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return false;
+    errorText = "the port is locked: " + ErrnoText(errno);
+    return true;
 }
 
 class PosixEventWaiter final : public EventWaiter {
@@ -200,20 +206,22 @@ public:
     ~PosixBackend() override { Close(); }
 
     bool Open(const std::string& deviceName, int /*readQueue*/, int /*writeQueue*/,
-              OpenFailure& why) override {
+              OpenFailure& why, std::string& errorText) override {
         // The terminal driver sizes its own queues; the requested sizes have no equivalent.
         const std::string path = SystemPortPath(deviceName);
         const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) {
             why = FailureOf(errno);
+            errorText = ErrnoText(errno) + " (" + path + ")";
             return false;
         }
         if (!isatty(fd)) {
+            errorText = ErrnoText(errno) + " (" + path + ")";
             ::close(fd);
             why = OpenFailure::NotATerminal;
             return false;
         }
-        if (HeldElsewhere(fd)) {
+        if (HeldElsewhere(fd, errorText)) {
             ::close(fd);
             why = OpenFailure::InUse;
             return false;

@@ -7,6 +7,7 @@
 #define _WIN32_WINNT 0x0600 // CancelIoEx
 #endif
 #include "serial/serial_backend.h"
+#include "tools/system_error.h"
 
 #include <windows.h>
 
@@ -195,12 +196,14 @@ public:
     ~Win32Backend() override { Close(); }
 
     bool Open(const std::string& deviceName, int readQueue, int writeQueue,
-              OpenFailure& why) override {
+              OpenFailure& why, std::string& errorText) override {
         HANDLE h = OpenDevice(deviceName);
         // Ports above COM9 open only under their device-namespace name.
         if (h == INVALID_HANDLE_VALUE) h = OpenDevice("\\\\.\\" + deviceName);
         if (h == INVALID_HANDLE_VALUE) {
-            why = FailureOf(GetLastError());
+            const DWORD error = GetLastError();
+            why = FailureOf(error);
+            errorText = WindowsErrorText(error);
             return false;
         }
         SetupComm(h, static_cast<DWORD>(readQueue), static_cast<DWORD>(writeQueue));

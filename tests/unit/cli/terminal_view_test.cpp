@@ -86,6 +86,24 @@ TEST(CliTerminal, StatusChangesPrintedOnceAndPortFailureExplained) {
 #endif
 }
 
+TEST(CliTerminal, PortFailureCarriesTheSystemsReason) {
+    struct Case {
+        OpenFailure failure;
+        std::string systemText;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        {OpenFailure::InUse, "the port is held in exclusive mode",
+         "cannot open port P: it is in use by another program; system error: the port is held "
+         "in exclusive mode"},
+        {OpenFailure::Other, "Input/output error (/dev/x)",
+         "cannot open port P: Input/output error (/dev/x)"},
+        {OpenFailure::Other, "", "cannot open port P"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(PortFailureText("P", c.failure, c.systemText), c.expected);
+}
+
 TEST(CliTerminal, QuestionsAnsweredByYesByTheUserOrNo) {
     ViewRig rig;
     EXPECT_TRUE(rig.Make(false, true).AskYesNo("Do you want programming ?", true));
@@ -140,6 +158,11 @@ TEST(CliRun, BadArgumentsGiveUsageAndCodeTwo) {
     EXPECT_EQ(RunCli({"--nonsense", "P=x.bin"}, "tarnik-cli", streams), 2);
     EXPECT_NE(err.Text().find("Usage: tarnik-cli"), std::string::npos);
     EXPECT_EQ(RunCli({"P=/nonexistent/image.bin"}, "tarnik-cli", streams), 2);
+    EXPECT_NE(err.Text().find("image file not found: /nonexistent/image.bin"), std::string::npos);
+    EXPECT_EQ(RunCli({"P=" + config.path().string()}, "tarnik-cli", streams), 2);
+    EXPECT_NE(err.Text().find("the image file is a directory: " + config.path().string()),
+              std::string::npos)
+        << err.Text();
     EXPECT_EQ(out.Text(), "");
     // Nothing was started, so nothing was stored either.
     EXPECT_FALSE(std::filesystem::exists(config.path() / "Olvane" / "Tarnik.conf"));

@@ -78,8 +78,10 @@ TEST_P(SerialLinkTest, BlocksBothWaysWithTraceAndHangUp) {
     EXPECT_EQ(link.RxRingPos, 2);
 
     pty.CloseMaster();
-    link.SendText("A"); // goes nowhere, traced all the same
-    EXPECT_EQ(log.lines.back(), "TX: 41 ");
+    link.SendText("A"); // goes nowhere, traced all the same, and the failure is told
+    ASSERT_GE(log.lines.size(), 2u);
+    EXPECT_EQ(log.lines[log.lines.size() - 2], "TX: 41 ");
+    EXPECT_EQ(log.lines.back().rfind("Write to port " + comm.DeviceName() + " failed", 0), 0u);
     const auto until = std::chrono::steady_clock::now() + 600ms;
     while (std::chrono::steady_clock::now() < until) {
         pump.WaitForWork(20ms);

@@ -148,11 +148,13 @@ TEST(SerialComponent, FailedOpenTellsWhy) {
     comm.SetDeviceName((dir / "no-such-port").string());
     EXPECT_FALSE(comm.Open());
     EXPECT_EQ(comm.LastOpenFailure(), OpenFailure::Missing);
+    EXPECT_EQ(comm.LastOpenErrorText(), "No such file or directory (" + comm.DeviceName() + ")");
 
     testing::WriteFile(dir / "plain-file", "x");
     comm.SetDeviceName((dir / "plain-file").string());
     EXPECT_FALSE(comm.Open());
     EXPECT_EQ(comm.LastOpenFailure(), OpenFailure::NotATerminal);
+    EXPECT_FALSE(comm.LastOpenErrorText().empty());
     EXPECT_FALSE(comm.IsOpen());
 }
 
@@ -376,7 +378,9 @@ TEST_F(SerialPortTest, UnreadInputNeitherSpinsNorBlocksLaterArrivals) {
 // A backend without a device: records what the component asks of it.
 class RecordingBackend final : public SerialBackend {
 public:
-    bool Open(const std::string&, int, int, OpenFailure&) override { return open_ = true; }
+    bool Open(const std::string&, int, int, OpenFailure&, std::string&) override {
+        return open_ = true;
+    }
     void Close() override { open_ = false; }
     bool IsOpen() const override { return open_; }
     void ApplyField(LineField field, const LineConfig&) override { applied.push_back(field); }

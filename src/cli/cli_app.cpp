@@ -83,6 +83,17 @@ std::string ImageDateIso(long long seconds) {
     return FormatImageSeconds(seconds, "%Y-%m-%dT%H:%M:%S");
 }
 
+// Why the image path cannot be read as an image file, or nothing.
+std::string ImageFileProblem(const std::string& path) {
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    if (status.type() == std::filesystem::file_type::not_found) return "image file not found";
+    if (ec) return "cannot reach the image file (" + ec.message() + ")";
+    if (std::filesystem::is_directory(status)) return "the image file is a directory";
+    if (!std::filesystem::is_regular_file(status)) return "the image file is not a regular file";
+    return {};
+}
+
 Text TwoHexDigits(std::uint32_t value) {
     static const char digits[] = "0123456789ABCDEF";
     return {digits[(value >> 4) & 0xF], digits[value & 0xF]};
@@ -192,15 +203,23 @@ int RunCli(const std::vector<std::string>& args, const std::string& executablePa
     }
     if (options.listPorts) return ListPorts(streams.out);
 
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(options.imagePath, ec)) {
-        std::fprintf(streams.err, "%s: image file not found: %s\n%s", kProgram,
+    if (const std::string problem = ImageFileProblem(options.imagePath); !problem.empty()) {
+        std::fprintf(streams.err, "%s: %s: %s\n%s", kProgram, problem.c_str(),
                      options.imagePath.c_str(), UsageText(kProgram).c_str());
         return 2;
     }
 
     const auto platformSettings = settingsOverride ? nullptr : MakePlatformSettingsStore();
     SettingsStore* const settings = settingsOverride ? settingsOverride : platformSettings.get();
+    // The run goes on without the setting, but the next run would start from an older port
+    // or address without a word: say so.
+    if (platformSettings)
+        platformSettings->OnWriteFailure([err = streams.err](const Text& name,
+                                                             const std::string& why) {
+            std::fprintf(err, "%s: the setting \"%s\" was not stored: %s\n", kProgram,
+                         name.c_str(), why.c_str());
+            std::fflush(err);
+        });
     return RunRounds(options, executablePath, streams, *settings);
 }
 

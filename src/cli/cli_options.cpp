@@ -96,6 +96,14 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
     app.add_flag("-h,--help", o.help);
     app.add_flag("--version", o.version);
     app.add_option("window", window)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    // "--log=" with nothing after it would take the next argument as its value (a P= or
+    // V= meant for the window): a value left empty by mistake must be an error.
+    for (const std::string& arg : args) {
+        if (arg.size() > 3 && arg.rfind("--", 0) == 0 && arg.find('=') == arg.size() - 1) {
+            result.error = arg.substr(0, arg.size() - 1) + " needs a value after '='";
+            return result;
+        }
+    }
     try {
         std::vector<std::string> reversed = Reversed(args);
         app.parse(reversed);

@@ -56,4 +56,30 @@ TEST(CliStartUp, SettingThatCannotBeReadIsShownAndEndsWithMinusOne) {
     std::fclose(err);
 }
 
+#ifndef _WIN32
+TEST(CliStartUp, ASettingThatCannotBeStoredIsSaidOnStderr) {
+    tarnik::testing::ScopedConfigHome home;
+    // The settings folder's place is taken by a file: no setting can be stored.
+    tarnik::testing::WriteFile(home.path() / "taken", "x");
+    setenv("XDG_CONFIG_HOME", (home.path() / "taken").c_str(), 1);
+    const std::string image = (home.path() / "image.bin").string();
+    tarnik::testing::WriteFile(image, std::string(100, '\x55'));
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    cli::CliStreams streams;
+    streams.out = out;
+    streams.err = err;
+    cli::RunCli({"--port=" + (home.path() / "no-port").string(), "P=" + image},
+                "/usr/bin/tarnik-cli", streams);
+    const std::string said = Contents(err);
+    EXPECT_NE(said.find("tarnik-cli: the setting \"pth\" was not stored: cannot create the "
+                        "folder " +
+                        (home.path() / "taken" / "Olvane").string() + ": Not a directory\n"),
+              std::string::npos)
+        << said;
+    std::fclose(out);
+    std::fclose(err);
+}
+#endif
+
 } // namespace

@@ -41,6 +41,18 @@ TEST(CliOptions, BadArgumentsAreRefused) {
     }
 }
 
+TEST(CliOptions, AnEmptyValueAfterTheEqualsSignNamesItsOption) {
+    // The next argument must never be taken as the value instead.
+    for (const auto& [args, option] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"--log=", "V=1", "P=img.bin"}, "--log"},
+             {{"--port=", "P=img.bin"}, "--port"},
+             {{"P=img.bin", "--serial-store=", "--serial-inc"}, "--serial-store"},
+         }) {
+        const auto r = ParseCommandLine(args);
+        EXPECT_EQ(r.error.rfind(option + " needs a value", 0), 0u) << r.error;
+    }
+}
+
 TEST(CliOptions, InformationalOptionsNeedNoImage) {
     EXPECT_TRUE(ParseCommandLine({"--list-ports"}).ok());
     EXPECT_TRUE(ParseCommandLine({"--help"}).ok());

@@ -10,7 +10,9 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <cerrno>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 #endif
 
@@ -101,18 +103,31 @@ bool AppendToFile(const std::string& path, const std::string& text) {
         DWORD written = 0;
         ok = SetFilePointerEx(file, end, nullptr, FILE_END) &&
              WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-             written == text.size();
+             written == text.size() && FlushFileBuffers(file);
         OVERLAPPED unlock{};
         UnlockFileEx(file, 0, MAXDWORD, MAXDWORD, &unlock);
     }
     CloseHandle(file);
     return ok;
 #else
+    // The same lock as on Windows: a write to a file on a network share may be split, and
+    // the line of a unit that was programmed must reach the disk before the next one starts.
     const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) return false;
-    const ssize_t written = ::write(fd, text.data(), text.size());
-    const bool closed = ::close(fd) == 0;
-    return written == static_cast<ssize_t>(text.size()) && closed;
+    int locked = 0;
+    do
+        locked = ::flock(fd, LOCK_EX);
+    while (locked != 0 && errno == EINTR);
+    bool ok = locked == 0;
+    for (std::size_t done = 0; ok && done < text.size();) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        ok = n > 0;
+        if (ok) done += static_cast<std::size_t>(n);
+    }
+    ok = ok && ::fsync(fd) == 0;
+    // Closing the descriptor releases the lock.
+    return ::close(fd) == 0 && ok;
 #endif
 }
 

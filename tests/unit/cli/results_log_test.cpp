@@ -7,12 +7,28 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <regex>
 #include <thread>
 
 namespace tarnik::cli {
 namespace {
+
+// Sets TZ (unset when empty) and makes the C library read it again.
+void SetTimeZone(const std::string& zone) {
+#ifdef _WIN32
+    _putenv_s("TZ", zone.c_str());
+    _tzset();
+#else
+    if (zone.empty())
+        unsetenv("TZ");
+    else
+        setenv("TZ", zone.c_str(), 1);
+    tzset();
+#endif
+}
 
 TEST(ResultsLog, LineIsOneJsonObjectWithEveryField) {
     UnitResult unit;
@@ -39,6 +55,21 @@ TEST(ResultsLog, LineIsOneJsonObjectWithEveryField) {
     EXPECT_TRUE(std::regex_match(Iso8601(1796760940),
                                  std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d)")))
         << Iso8601(1796760940);
+}
+
+// The machine runs in UTC, where an offset of the wrong sign still reads +00:00.
+TEST(ResultsLog, TimeCarriesTheOffsetOfTheLocalTimeZone) {
+    const char* const saved = std::getenv("TZ");
+    const std::string previous = saved ? saved : "";
+    // POSIX zone strings, which need no time-zone database: the hours are west of UTC.
+    for (const auto& [zone, expected] : std::vector<std::pair<std::string, std::string>>{
+             {"XYZ-2", "1970-01-02T02:00:00+02:00"},
+             {"ABC+5:30", "1970-01-01T18:30:00-05:30"},
+         }) {
+        SetTimeZone(zone);
+        EXPECT_EQ(Iso8601(86400), expected) << zone;
+    }
+    SetTimeZone(saved ? previous : std::string());
 }
 
 TEST(ResultsLog, ConcurrentAppendsNeverInterleave) {

@@ -9,7 +9,6 @@
 #include <csignal>
 #include <filesystem>
 #include <string>
-#include <thread>
 
 namespace tarnik::testing {
 namespace {
@@ -203,15 +202,16 @@ struct InterruptedRun {
         if (sim.Pty().empty()) return false;
         cli = std::make_unique<ChildProcess>(
             TARNIK_CLI_PATH, std::vector<std::string>{"--port=" + sim.Pty(), "P=" + image, "V=1"});
+        return ReadUntil("Process status: Programming ...");
+    }
+    void ReadToEnd() { ReadUntil({}); }
+    // Reads up to and with the line wanted (or to the end); false when it did not come.
+    bool ReadUntil(const std::string& wanted) {
         while (const auto line = cli->ReadLine(20000)) {
             out += *line + "\n";
-            if (*line == "Process status: Programming ...") return true;
+            if (!wanted.empty() && *line == wanted) return true;
         }
         return false;
-    }
-    void ReadToEnd() {
-        while (const auto line = cli->ReadLine(20000))
-            out += *line + "\n";
     }
 };
 
@@ -242,8 +242,9 @@ TEST(CliInterrupt, TermActsAsCtrlCAndASecondSignalEndsAtOnce) {
     InterruptedRun r;
     ASSERT_TRUE(r.StartAndReachProgramming()) << r.out;
     r.cli->Signal(SIGINT);
-    // Two signals sent together may be merged into one before they are delivered.
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // Two signals sent together may be merged into one before they are delivered: the
+    // second goes once the first has been taken, while the process is winding down.
+    ASSERT_TRUE(r.ReadUntil("Process status: Interrupting process")) << r.out;
     r.cli->Signal(SIGINT);
     r.ReadToEnd();
     EXPECT_EQ(r.cli->Wait(20000), 130) << r.out;

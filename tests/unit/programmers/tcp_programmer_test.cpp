@@ -147,6 +147,7 @@ TEST(TcpProcess, EachModelCodeProgramsItsUnitWithTheSpeedSwitchesItExpects) {
         EXPECT_TRUE(rig.unit->HostCorrect()) << c.type << "\n" << rig.Violations();
         EXPECT_EQ(rig.unit->Report().records.size(), std::size_t(c.records)) << c.type;
         // Never 100 % while a record is in flight, 100 % once the last one was acknowledged.
+        ASSERT_GE(rig.view.titles.size(), 2u) << c.type;
         EXPECT_EQ(rig.view.titles.back(), kTitle100);
         EXPECT_EQ(rig.view.titles[rig.view.titles.size() - 2],
                   c.records == 200 ? "Tarnik v2.01A_EN  99 %" : "Tarnik v2.01A_EN  86 %");

@@ -175,3 +175,17 @@ TEST(IniSettings, AWriteThatFailsIsReportedWithItsReason) {
         << failures[0];
     EXPECT_NE(failures[0].find("Not a directory"), std::string::npos) << failures[0];
 }
+
+// No test sees what another stored: each starts with an empty settings folder of its own.
+TEST(IniSettings, EachTestStartsWithAnEmptySettingsFolderOfItsOwn) {
+    const char* home = std::getenv("XDG_CONFIG_HOME");
+    ASSERT_NE(home, nullptr);
+    EXPECT_TRUE(std::filesystem::is_directory(home));
+    EXPECT_TRUE(std::filesystem::is_empty(home));
+    if (const char* build = std::getenv("TARNIK_BINARY_DIR")) {
+        EXPECT_NE(std::filesystem::path(home), std::filesystem::path(build) / "test-config");
+    }
+    // What this test stores goes with its folder.
+    MakePlatformSettingsStore()->WriteSetting("vrf", "0");
+    EXPECT_FALSE(std::filesystem::is_empty(home));
+}

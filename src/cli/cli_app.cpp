@@ -214,12 +214,12 @@ int RunCli(const std::vector<std::string>& args, const std::string& executablePa
     // The run goes on without the setting, but the next run would start from an older port
     // or address without a word: say so.
     if (platformSettings)
-        platformSettings->OnWriteFailure([err = streams.err](const Text& name,
-                                                             const std::string& why) {
-            std::fprintf(err, "%s: the setting \"%s\" was not stored: %s\n", kProgram,
-                         name.c_str(), why.c_str());
-            std::fflush(err);
-        });
+        platformSettings->OnWriteFailure(
+            [err = streams.err](const Text& name, const std::string& why) {
+                std::fprintf(err, "%s: the setting \"%s\" was not stored: %s\n", kProgram,
+                             name.c_str(), why.c_str());
+                std::fflush(err);
+            });
     return RunRounds(options, executablePath, streams, *settings);
 }
 

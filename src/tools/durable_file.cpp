@@ -31,8 +31,7 @@ std::string Failure(const char* what, const std::filesystem::path& file) {
 std::string CreateFailure(const std::filesystem::path& path, TemporaryName kind,
                           const std::filesystem::path& temporary) {
     if (kind == TemporaryName::Fixed) return Failure("create", temporary);
-    return "cannot create a temporary file beside " + path.string() + ": " +
-           LastSystemErrorText();
+    return "cannot create a temporary file beside " + path.string() + ": " + LastSystemErrorText();
 }
 
 #ifdef _WIN32
@@ -57,8 +56,7 @@ HANDLE CreateTemporary(const std::filesystem::path& path, TemporaryName kind,
     if (kind == TemporaryName::Unique) {
         temporary = path.has_parent_path() ? path.parent_path() : std::filesystem::path(L".");
         wchar_t name[MAX_PATH];
-        if (GetTempFileNameW(temporary.c_str(), L"tnk", 0, name) == 0)
-            return INVALID_HANDLE_VALUE;
+        if (GetTempFileNameW(temporary.c_str(), L"tnk", 0, name) == 0) return INVALID_HANDLE_VALUE;
         temporary = name;
         reserved = true;
     }

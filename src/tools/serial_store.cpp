@@ -71,7 +71,9 @@ public:
         return locked_;
     }
     // Why the lock could not be taken.
-    const std::string& Why() const { return why_; }
+    const std::string& Why() const {
+        return why_;
+    }
 
 private:
 #ifdef _WIN32
@@ -115,8 +117,8 @@ SerialAllocation TakeSerials(const std::string& path, std::size_t count) {
     SerialAllocation result;
     const StoreLock lock(path + ".lock");
     if (!lock.Locked()) {
-        result.error = "cannot lock the serial number store " + path + " (" + path +
-                       ".lock): " + lock.Why();
+        result.error =
+            "cannot lock the serial number store " + path + " (" + path + ".lock): " + lock.Why();
         return result;
     }
     errno = 0;

@@ -17,9 +17,9 @@ constexpr const char* kSettingsKey = "Software\\Olvane\\Tarnik";
 class SettingsKey {
 public:
     SettingsKey() {
-        status_ = RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr,
-                                  REG_OPTION_NON_VOLATILE, KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr,
-                                  &key_, nullptr);
+        status_ =
+            RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                            KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key_, nullptr);
         if (status_ != ERROR_SUCCESS) key_ = nullptr;
     }
     ~SettingsKey() {

@@ -22,8 +22,8 @@ std::string WindowsErrorText(unsigned long code) {
     std::string text = length > 0 && buffer ? std::string(buffer, length) : std::string();
     if (buffer) LocalFree(buffer);
     // The system's sentences end with a full stop and a line break.
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' ||
-                             text.back() == '.'))
+    while (!text.empty() &&
+           (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.'))
         text.pop_back();
     const std::string number = "error " + std::to_string(code);
     return text.empty() ? number : text + " (" + number + ")";

@@ -195,8 +195,8 @@ class Win32Backend final : public SerialBackend {
 public:
     ~Win32Backend() override { Close(); }
 
-    bool Open(const std::string& deviceName, int readQueue, int writeQueue,
-              OpenFailure& why, std::string& errorText) override {
+    bool Open(const std::string& deviceName, int readQueue, int writeQueue, OpenFailure& why,
+              std::string& errorText) override {
         HANDLE h = OpenDevice(deviceName);
         // Ports above COM9 open only under their device-namespace name.
         if (h == INVALID_HANDLE_VALUE) h = OpenDevice("\\\\.\\" + deviceName);

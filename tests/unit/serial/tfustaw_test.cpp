@@ -211,10 +211,9 @@ TEST_F(LinkBufferTest, SendTextWritesTracesThenPumps) {
     port.failWrites = true;
     link.SendText(std::string(1, '\0'));
     // Traced although the write failed, and the failure is told.
-    EXPECT_EQ(log.lines,
-              (std::vector<Text>{"TX: 45 0D ", "TX: 00 ",
-                                 "Write to port " + port.DeviceName() +
-                                     " failed: time-out or line error"}));
+    EXPECT_EQ(log.lines, (std::vector<Text>{"TX: 45 0D ", "TX: 00 ",
+                                            "Write to port " + port.DeviceName() +
+                                                " failed: time-out or line error"}));
 }
 
 TEST_F(LinkBufferTest, SendBlockSendsTheFirstCountBytes) {

@@ -43,8 +43,8 @@ TEST(DurableFile, AWriteThatCannotBeMadeLeavesTheFileAndSaysWhy) {
     EXPECT_FALSE(ReplaceFileDurably(path, "new", TemporaryName::Fixed, why));
     EXPECT_EQ(ReadFile(path), "old");
     EXPECT_NE(why.find((dir / "store.new").string()), std::string::npos) << why;
-    EXPECT_FALSE(ReplaceFileDurably(dir / "no-folder" / "store", "new", TemporaryName::Unique,
-                                    why));
+    EXPECT_FALSE(
+        ReplaceFileDurably(dir / "no-folder" / "store", "new", TemporaryName::Unique, why));
     EXPECT_NE(why.find("no-folder"), std::string::npos) << why;
 }
 

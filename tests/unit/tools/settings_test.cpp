@@ -170,8 +170,7 @@ TEST(IniSettings, AWriteThatFailsIsReportedWithItsReason) {
         [&](const Text& name, const std::string& why) { failures.push_back(name + ": " + why); });
     store.WriteSetting("port", "/dev/pts/7");
     ASSERT_EQ(failures.size(), 1u);
-    EXPECT_EQ(failures[0].rfind("port: cannot create the folder " + (dir / "file").string(), 0),
-              0u)
+    EXPECT_EQ(failures[0].rfind("port: cannot create the folder " + (dir / "file").string(), 0), 0u)
         << failures[0];
     EXPECT_NE(failures[0].find("Not a directory"), std::string::npos) << failures[0];
 }

@@ -99,13 +99,8 @@ public:
         if (!pending_) {
             eventMask_ = 0;
             if (!WaitCommEvent(port_, &eventMask_, &overlapped_) &&
-                GetLastError() != ERROR_IO_PENDING) {
-                // A driver without event waits (wine's, on a port mapped to a pseudo-terminal)
-                // still reports its input queue: watch that for the rest of this session.
-                if (QueuedBytes() < 0) return BackOff();
-                polling_ = true;
-                return PollInputQueue(mask);
-            }
+                GetLastError() != ERROR_IO_PENDING)
+                return WatchInputQueue(mask);
             pending_ = true;
         }
         HANDLE list[2] = {stopEvent_, waitEvent_};
@@ -115,7 +110,12 @@ public:
         case WAIT_OBJECT_0 + 1: {
             pending_ = false;
             DWORD unused = 0;
-            if (!GetOverlappedResult(port_, &overlapped_, &unused, FALSE)) return BackOff();
+            // A wait that ended in failure on a port that still answers was ended by its
+            // driver (wine's, on a port mapped to a pseudo-terminal, ends each one after a few
+            // milliseconds unless bytes are already queued): backing off as for a lost
+            // device would hold every answer of a unit for the whole pause.
+            if (!GetOverlappedResult(port_, &overlapped_, &unused, FALSE))
+                return WatchInputQueue(mask);
             if (eventMask_ != 0) {
                 mask = eventMask_;
                 return Result::Event;
@@ -144,6 +144,15 @@ public:
     }
 
 private:
+    // A driver without working event waits still reports its input queue: watch that for the
+    // rest of this session. A port that does not answer at all is gone (an unplugged adapter):
+    // look again after the line-down pause.
+    Result WatchInputQueue(std::uint32_t& mask) {
+        if (QueuedBytes() < 0) return BackOff();
+        polling_ = true;
+        return CheckInput(mask);
+    }
+
     Result PollInputQueue(std::uint32_t& mask) {
         if (Pause(kQueuePollMs) == Result::Stopped) return Result::Stopped;
         return CheckInput(mask);

@@ -105,6 +105,8 @@ TEST(Win32Port, MissingPortFailsWithItsReasonAndStaysClosed) {
         EXPECT_FALSE(comm.Open()) << name;
         EXPECT_FALSE(comm.IsOpen());
         EXPECT_EQ(comm.LastOpenFailure(), OpenFailure::Missing) << name;
+        // The system's own words, with the error's number.
+        EXPECT_NE(comm.LastOpenErrorText().find("error "), std::string::npos) << name;
     }
     char byte = 0x55;
     EXPECT_EQ(comm.WriteBlock(&byte, 1), -1);

@@ -32,53 +32,57 @@ std::string Contents(std::FILE* file) {
     return s;
 }
 
-TEST(CliStartUp, SettingThatCannotBeReadIsShownAndEndsWithMinusOne) {
+// One start of tarnik-cli with an image that does not load and a port that is not there.
+struct StartUp {
     tarnik::testing::TempDir dir;
-    const std::string image = (dir / "image.bin").string();
-    tarnik::testing::WriteFile(image, std::string(100, '\x55'));
     std::FILE* out = std::tmpfile();
     std::FILE* err = std::tmpfile();
-    cli::CliStreams streams;
-    streams.out = out;
-    streams.err = err;
+    StartUp() = default;
+    StartUp(const StartUp&) = delete;
+    StartUp& operator=(const StartUp&) = delete;
+    ~StartUp() {
+        std::fclose(out);
+        std::fclose(err);
+    }
+    int Run(SettingsStore* settings = nullptr) {
+        const std::string image = (dir / "image.bin").string();
+        tarnik::testing::WriteFile(image, std::string(100, '\x55'));
+        cli::CliStreams streams;
+        streams.out = out;
+        streams.err = err;
+        return cli::RunCli({"--port=" + (dir / "no-port").string(), "P=" + image},
+                           "/usr/bin/tarnik-cli", streams, settings);
+    }
+};
+
+TEST(CliStartUp, SettingThatCannotBeReadIsShownAndEndsWithMinusOne) {
+    StartUp run;
     UnreadableSettings settings;
-    const int code = cli::RunCli({"--port=" + (dir / "no-port").string(), "P=" + image},
-                                 "/usr/bin/tarnik-cli", streams, &settings);
+    const int code = run.Run(&settings);
     // Windows hands the whole status to the caller, POSIX shells its low byte.
 #ifdef _WIN32
     EXPECT_EQ(code, -1);
 #else
     EXPECT_EQ(code, 255);
 #endif
-    EXPECT_EQ(Contents(out), "Exit status: -1\n");
-    EXPECT_NE(Contents(err).find("Invalid data type for 'vrf'"), std::string::npos);
-    std::fclose(out);
-    std::fclose(err);
+    EXPECT_EQ(Contents(run.out), "Exit status: -1\n");
+    EXPECT_NE(Contents(run.err).find("Invalid data type for 'vrf'"), std::string::npos);
 }
 
 #ifndef _WIN32
 TEST(CliStartUp, ASettingThatCannotBeStoredIsSaidOnStderr) {
     tarnik::testing::ScopedConfigHome home;
+    StartUp run;
     // The settings folder's place is taken by a file: no setting can be stored.
-    tarnik::testing::WriteFile(home.path() / "taken", "x");
-    setenv("XDG_CONFIG_HOME", (home.path() / "taken").c_str(), 1);
-    const std::string image = (home.path() / "image.bin").string();
-    tarnik::testing::WriteFile(image, std::string(100, '\x55'));
-    std::FILE* out = std::tmpfile();
-    std::FILE* err = std::tmpfile();
-    cli::CliStreams streams;
-    streams.out = out;
-    streams.err = err;
-    cli::RunCli({"--port=" + (home.path() / "no-port").string(), "P=" + image},
-                "/usr/bin/tarnik-cli", streams);
-    const std::string said = Contents(err);
+    tarnik::testing::WriteFile(run.dir / "taken", "x");
+    setenv("XDG_CONFIG_HOME", (run.dir / "taken").c_str(), 1);
+    run.Run();
+    const std::string said = Contents(run.err);
     EXPECT_NE(said.find("tarnik-cli: the setting \"pth\" was not stored: cannot create the "
                         "folder " +
-                        (home.path() / "taken" / "Olvane").string() + ": Not a directory\n"),
+                        (run.dir / "taken" / "Olvane").string() + ": Not a directory\n"),
               std::string::npos)
         << said;
-    std::fclose(out);
-    std::fclose(err);
 }
 #endif
 

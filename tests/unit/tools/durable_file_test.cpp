@@ -1,5 +1,5 @@
 // Replacing a file durably: whatever a crash leaves behind, the file holds its old contents or
-// its new ones, and a write that cannot be made says why.
+// its new ones. (A write that cannot be made: the serial store's and the settings' tests.)
 #include "tools/durable_file.h"
 
 #include "support/temp_dir.h"
@@ -32,20 +32,6 @@ TEST(DurableFile, ACrashBeforeTheRenameLeavesTheOldFileAndTheNextWriteTheNew) {
         // The fixed temporary is the one taken over; a unique one leaves the crash's alone.
         EXPECT_EQ(FilesIn(dir.path()), kind == TemporaryName::Fixed ? 1u : 2u);
     }
-}
-
-TEST(DurableFile, AWriteThatCannotBeMadeLeavesTheFileAndSaysWhy) {
-    testing::TempDir dir;
-    const auto path = dir / "store";
-    WriteFile(path, "old");
-    std::filesystem::create_directory(dir / "store.new");
-    std::string why;
-    EXPECT_FALSE(ReplaceFileDurably(path, "new", TemporaryName::Fixed, why));
-    EXPECT_EQ(ReadFile(path), "old");
-    EXPECT_NE(why.find((dir / "store.new").string()), std::string::npos) << why;
-    EXPECT_FALSE(
-        ReplaceFileDurably(dir / "no-folder" / "store", "new", TemporaryName::Unique, why));
-    EXPECT_NE(why.find("no-folder"), std::string::npos) << why;
 }
 
 } // namespace

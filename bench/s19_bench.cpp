@@ -1,6 +1,6 @@
 // Benchmark of a whole main-family process over a real pseudo-terminal: an expander image of
 // 256 records of 256 data bytes, programmed and verified on tarnik-sim with wire timing at
-// 38400 baud, once at the described pacing and once at fast pacing. Prints for each, for
+// 38400 baud, once at the standard pacing and once at fast pacing. Prints for each, for
 // programming and verification, the time taken divided by the time the exchanged bytes need
 // on the wire, and the process's CPU time; then the peak memory.
 // It measures and prints; it asserts nothing.
@@ -196,7 +196,7 @@ void RunOnce(const std::string& simPath, const std::string& imagePath, const Pac
     if (pacing.fast)
         std::printf("fast pacing (turnaround guard %u ms)\n", pacing.turnaroundMs);
     else
-        std::printf("described pacing\n");
+        std::printf("standard pacing\n");
     std::printf("  exit status %d, last status \"%s\", emulator %s\n", exitStatus,
                 view.LastStatus().c_str(),
                 WIFEXITED(simStatus) && WEXITSTATUS(simStatus) == 0 ? "accepted the traffic"

@@ -168,18 +168,18 @@ UnitResult RunUnit(const CliOptions& options, const UnitJob& job, const std::str
     const auto begin = std::chrono::steady_clock::now();
     if (loaded) {
         logic.Timer1Timer();
+        if (logic.LastOutcome()) result.outcome = *logic.LastOutcome();
     } else {
         // The image did not load: the loader has said why; nothing was sent.
         logic.SetExitStatus(-1);
+        result.outcome.exitStatus = -1;
     }
     view.FinishProgress();
     result.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
-    result.exitStatus = logic.ExitStatus();
-    result.succeeded = logic.ProcessSucceeded();
     result.status = DisplayUtf8(view.StatusText());
     // The bar stands at the record being sent: a whole process has sent them all.
-    result.recordsSent = result.succeeded ? view.ProgressMax() : view.ProgressPosition();
+    result.recordsSent = result.outcome.Succeeded() ? view.ProgressMax() : view.ProgressPosition();
     result.nextSerial = logic.EdNrSerialText();
     return result;
 }

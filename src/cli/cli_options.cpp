@@ -192,7 +192,8 @@ std::string HelpText(const std::string& program) {
            "time,\n"
            "                       host, port, image path and SHA-256, unit type, image\n"
            "                       version and date, unit address, serial number (or null),\n"
-           "                       verification, exit status, status text, seconds, records\n"
+           "                       verification, exit status, outcome (programmed, failed,\n"
+           "                       interrupted, not started), status text, seconds, records\n"
            "                       sent, program version; each line is one append, so runs\n"
            "                       sharing the file never mix their lines\n"
            "  --repeat           after each run program the next unit (or set of units): wait for\n"
@@ -234,11 +235,22 @@ std::string HelpText(const std::string& program) {
            "exit status (and the summary);\n"
            "a second Ctrl+C ends at once with exit code 130.\n"
            "\n"
-           "Exit status: the process's exit status (low byte); with several ports the success\n"
-           "status when every unit succeeded, otherwise that of the first failing port in port\n"
-           "order; 255 when the port could not be opened or the image not loaded (the reason\n"
-           "is printed); 2 for bad arguments. The last line printed is 'Exit status: N' with\n"
-           "the full value.\n";
+           "Exit codes, by how the process ended (the same on Linux and Windows):\n"
+           "  0    programmed: the process reached 'Ending process'\n"
+           "  1    failed: any other end of a process that ran (a failing step, a unit that\n"
+           "         is not the image's type, ...)\n"
+           "  2    bad arguments (nothing was opened)\n"
+           "  3    interrupted or declined: 'Interrupting process' (Ctrl+C, or the network\n"
+           "         modules' version question answered No)\n"
+           "  4    nothing ran: the port could not be opened or the image not loaded (the\n"
+           "         reason is printed)\n"
+           "  130  a second Ctrl+C\n"
+           "With several ports or --repeat: 0 when every unit was programmed, otherwise the\n"
+           "code of the first unit (in run order, then port order) that was not.\n"
+           "The last line printed is 'Exit status: N' with the full exit status: the step\n"
+           "reached, 20 on success (19 for the network modules, types 4, 9 and 15; 18 for the\n"
+           "audio verification unit, type 5); 5376 plus the failing step after an error; -1\n"
+           "when nothing ran. The summary and --log carry it too.\n";
 }
 
 } // namespace tarnik::cli

@@ -21,10 +21,20 @@ std::string PortLabel(const std::string& port) {
     return port.rfind(dev, 0) == 0 ? port.substr(dev.size()) : port;
 }
 
+int UnitExitCode(const UnitResult& unit) {
+    return unit.refused ? kExitBadArguments : OutcomeExitCode(unit.outcome.kind);
+}
+
 int CombinedExitStatus(const std::vector<UnitResult>& units) {
     for (const UnitResult& unit : units)
-        if (!unit.succeeded) return unit.exitStatus;
-    return units.empty() ? -1 : units.front().exitStatus;
+        if (!unit.outcome.Succeeded()) return unit.outcome.exitStatus;
+    return units.empty() ? -1 : units.front().outcome.exitStatus;
+}
+
+int CombinedExitCode(const std::vector<UnitResult>& units) {
+    for (const UnitResult& unit : units)
+        if (!unit.outcome.Succeeded()) return UnitExitCode(unit);
+    return units.empty() ? kExitNothingRan : kExitProgrammed;
 }
 
 std::string SummaryTable(const std::vector<UnitResult>& units) {
@@ -34,7 +44,7 @@ std::string SummaryTable(const std::vector<UnitResult>& units) {
                   "Exit status", "Seconds");
     table += line;
     for (const UnitResult& unit : units) {
-        const std::string exit = "Exit status: " + std::to_string(unit.exitStatus);
+        const std::string exit = "Exit status: " + std::to_string(unit.outcome.exitStatus);
         std::snprintf(line, sizeof line, "  %-16s %-9s %-60s %-17s %.1f\n", unit.port.c_str(),
                       unit.serial ? unit.serial->c_str() : "-",
                       unit.status.empty() ? "-" : unit.status.c_str(), exit.c_str(), unit.seconds);
@@ -92,11 +102,11 @@ Round RunOnePort(const CliOptions& options, const std::optional<std::string>& se
     round.refused = unit.refused;
     if (round.refused) return round;
     finished(unit);
-    if (options.serialInc && unit.succeeded)
+    if (options.serialInc && unit.outcome.Succeeded())
         std::fprintf(streams.out, "Next serial number: %s\n", unit.nextSerial.c_str());
-    std::fprintf(streams.out, "Exit status: %d\n", unit.exitStatus);
+    std::fprintf(streams.out, "Exit status: %d\n", unit.outcome.exitStatus);
     std::fflush(streams.out);
-    round.exitCode = ExitCode(unit.exitStatus);
+    round.exitCode = UnitExitCode(unit);
     return round;
 }
 
@@ -154,13 +164,14 @@ Round RunSeveralPorts(const CliOptions& options,
 
     const int status = CombinedExitStatus(round.units);
     std::fputs(SummaryTable(round.units).c_str(), streams.out);
-    const bool allSucceeded = std::all_of(round.units.begin(), round.units.end(),
-                                          [](const UnitResult& unit) { return unit.succeeded; });
+    const bool allSucceeded =
+        std::all_of(round.units.begin(), round.units.end(),
+                    [](const UnitResult& unit) { return unit.outcome.Succeeded(); });
     if (options.serialInc && allSucceeded && serials.back())
         std::fprintf(streams.out, "Next serial number: %s\n", NextSerial(*serials.back()).c_str());
     std::fprintf(streams.out, "Exit status: %d\n", status);
     std::fflush(streams.out);
-    round.exitCode = ExitCode(status);
+    round.exitCode = CombinedExitCode(round.units);
     return round;
 }
 
@@ -226,18 +237,21 @@ int RunRounds(const CliOptions& options, const std::string& executablePath,
     std::fputs(totals.Text().c_str(), streams.out);
     std::fprintf(streams.out, "Exit status: %d\n", totals.exitStatus);
     std::fflush(streams.out);
-    return ExitCode(totals.exitStatus);
+    return totals.exitCode;
 }
 
 void RunTotals::Add(const std::vector<UnitResult>& units) {
     ++runs;
     for (const UnitResult& unit : units) {
-        if (unit.succeeded) {
+        // Until a unit fails, each one carries the run's result; the first failure keeps it.
+        if (!failed) {
+            exitStatus = unit.outcome.exitStatus;
+            exitCode = UnitExitCode(unit);
+        }
+        if (unit.outcome.Succeeded()) {
             ++successes;
-            if (!failed) exitStatus = unit.exitStatus;
         } else {
-            ++failures[unit.exitStatus];
-            if (!failed) exitStatus = unit.exitStatus;
+            ++failures[unit.outcome.exitStatus];
             failed = true;
         }
     }

@@ -6,6 +6,7 @@
 #include "cli/cli_app.h"
 #include "cli/cli_options.h"
 #include "cli/terminal_view.h"
+#include "programmers/process_outcome.h"
 
 #include <functional>
 #include <map>
@@ -22,14 +23,6 @@ namespace tarnik::cli {
 inline constexpr const char* kProgram = "tarnik-cli";
 inline constexpr const char* kProgramVersion = "2.01A";
 
-inline int ExitCode(int status) {
-#ifdef _WIN32
-    return status; // Windows hands the whole 32-bit status to the caller
-#else
-    return static_cast<int>(static_cast<unsigned>(status) & 0xFFu);
-#endif
-}
-
 struct UnitJob {
     std::optional<std::string> port;   // the stored port (or C=) when not given
     std::optional<std::string> serial; // eight hex digits for the serial number field
@@ -41,9 +34,8 @@ struct UnitResult {
     bool refused = false; // --address refused for the image's unit type (exit code 2)
     std::string port;
     std::optional<std::string> serial; // the serial number written into the unit
-    std::string status;                // the last status line, UTF-8
-    int exitStatus = -1;
-    bool succeeded = false;
+    std::string status;                // the last status line, UTF-8, as shown
+    ProcessOutcome outcome;            // how the process ended: what every decision reads
     double seconds = 0;
     int recordsSent = 0;
     int unitType = -1;
@@ -61,9 +53,15 @@ UnitResult RunUnit(const CliOptions& options, const UnitJob& job, const std::str
 // The short name a port's lines carry: "/dev/ttyUSB1" gives "ttyUSB1".
 std::string PortLabel(const std::string& port);
 
-// Exit status of a run with several units: the success status when every unit succeeded,
-// else the first failure in port order.
+// The exit code of one unit: by how its process ended.
+int UnitExitCode(const UnitResult& unit);
+
+// Exit status of a run with several units (the full value that is printed): the
+// success status when every unit succeeded, else the first failure's in port order.
 int CombinedExitStatus(const std::vector<UnitResult>& units);
+// Exit code of a run with several units: 0 when every unit was programmed, else the code of
+// the first unit in port order that was not.
+int CombinedExitCode(const std::vector<UnitResult>& units);
 
 // The summary table that ends a run with several ports.
 std::string SummaryTable(const std::vector<UnitResult>& units);
@@ -82,7 +80,8 @@ struct RunTotals {
     int successes = 0;
     std::map<int, int> failures; // exit status: units
     bool failed = false;
-    int exitStatus = -1; // the success status, or the first failure's once one failed
+    int exitStatus = -1;            // the success status, or the first failure's once one failed
+    int exitCode = kExitNothingRan; // 0, or the first failure's code once one failed
 
     void Add(const std::vector<UnitResult>& units);
     std::string Text() const;

@@ -80,7 +80,8 @@ std::string ResultLine(const UnitResult& unit, const RunFacts& run, std::time_t 
     line["unit_address"] = unit.unitAddress;
     line["serial"] = unit.serial ? nlohmann::ordered_json(*unit.serial) : nullptr;
     line["verify"] = unit.verify;
-    line["exit_status"] = unit.exitStatus;
+    line["exit_status"] = unit.outcome.exitStatus;
+    line["outcome"] = OutcomeWord(unit.outcome.kind);
     line["status"] = unit.status;
     line["seconds"] = static_cast<double>(std::llround(unit.seconds * 1000)) / 1000;
     line["records_sent"] = unit.recordsSent;

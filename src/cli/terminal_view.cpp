@@ -13,7 +13,6 @@ namespace tarnik::cli {
 
 namespace {
 
-constexpr const char* kPortErrorStatus = "Process status: Port opening error";
 constexpr int kBarWidth = 30;
 
 bool IsTraceLine(const Text& line) {
@@ -73,31 +72,26 @@ void TerminalView::PrintLine(std::FILE* stream, const std::string& utf8) {
 }
 
 void TerminalView::SetText(Control control, const Text& text) {
-    // The window tells an image of an unknown unit type only by its caption.
-    if (control == Control::MainWindow && text == kUnknownUnitTypeCaption)
-        PrintLine(settings_.err, "tarnik-cli: " + DisplayUtf8(text));
     if (control != Control::InfoTx || text == status_) return;
     status_ = text;
     if (text.empty()) return;
     PrintLine(settings_.out, DisplayUtf8(text));
-    if (text == kPortErrorStatus) ExplainPortFailure();
 }
 
-void TerminalView::ExplainPortFailure() {
-    PrintLine(settings_.err,
-              "tarnik-cli: " + PortFailureText(port_.DeviceName(), port_.LastOpenFailure()));
+void TerminalView::PortOpenFailed(const PortOpenFailure& failure) {
+    PrintLine(settings_.err, "tarnik-cli: " + PortFailureText(failure.port, failure.failure));
+}
+
+void TerminalView::ImageLoadFailed(const ImageLoadFailure& failure) {
+    // A message box has been printed already; a caption or the status bar has not.
+    if (!failure.messageShown)
+        PrintLine(settings_.err, "tarnik-cli: " + DisplayUtf8(failure.message));
 }
 
 void TerminalView::SetVisible(Control control, bool visible) {
     if (control != Control::PBar) return;
     pbarVisible_ = visible;
     if (!visible) FinishProgress();
-}
-
-void TerminalView::SetStatusPanel(int panel, const Text& text) {
-    // Panel 1 holds the image file name, or the reason it could not be opened.
-    if (panel == 1 && text.rfind(kFileOpeningErrorText, 0) == 0)
-        PrintLine(settings_.err, "tarnik-cli: " + DisplayUtf8(text));
 }
 
 void TerminalView::SetPBarMax(int max) {

@@ -35,7 +35,7 @@ public:
     void SetEnabled(Control, bool) override {}
     void SetChecked(Control, bool) override {}
     void SetApplicationTitle(const Text&) override {}
-    void SetStatusPanel(int panel, const Text& text) override;
+    void SetStatusPanel(int, const Text&) override {}
     void SetInfoTxColour(StatusColour colour) override { red_ = colour == StatusColour::Red; }
     void SetPBarMax(int max) override;
     void SetPBarPosition(int position) override;
@@ -49,6 +49,8 @@ public:
     std::optional<std::string> ChooseImageFile(const std::string&) override { return {}; }
     void SetTimer1Enabled(bool enabled) override { timer1_ = enabled; }
     void TerminateApplication() override { terminated_ = true; }
+    void PortOpenFailed(const PortOpenFailure& failure) override;
+    void ImageLoadFailed(const ImageLoadFailure& failure) override;
 
     bool Timer1Enabled() const { return timer1_; }
     // The last status line shown (InfoTx), and how far the progress bar got.
@@ -63,7 +65,6 @@ public:
 private:
     void PrintLine(std::FILE* stream, const std::string& utf8);
     void DrawProgress();
-    void ExplainPortFailure();
 
     TerminalSettings settings_;
     const CommPort& port_;

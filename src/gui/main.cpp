@@ -37,5 +37,5 @@ int main(int argc, char* argv[]) {
     logic.StoreWindowPosition(form.x(), form.y());
     app.SetExceptionHandler({});
     form.SetLogic(nullptr);
-    return logic.ExitStatus();
+    return logic.ProgramExitCode();
 }

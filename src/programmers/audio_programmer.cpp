@@ -125,7 +125,7 @@ std::optional<std::uint8_t> StatusOf(std::span<const std::uint8_t> bytes, std::u
 
 TVAUDIO_WR::TVAUDIO_WR(ProcessContext& context, std::uint32_t unitAddress)
     : context_(context), unitAddress_(unitAddress),
-      steps_(context, kStepNames, kError, kInterrupting) {}
+      steps_(context, kStepNames, {kEndingProcess, kError, kInterrupting, kWrongUnit}) {}
 
 const Text& TVAUDIO_WR::StepName(int step) {
     return StepNameIn(kStepNames, step);

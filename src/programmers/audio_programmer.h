@@ -87,6 +87,7 @@ public:
     void ResetStepState();
 
     int CurrentStep() const { return steps_.Current(); }
+    ProcessOutcome Outcome() const { return steps_.Outcome(); }
     int RecordIndex() const { return recordIndex_; }
     bool Running() const { return running_; }
     bool Done() const { return done_; }

@@ -20,12 +20,33 @@ const Text& ProcessSteps::Name(int step) const {
     return StepNameIn(names_, step);
 }
 
+bool ProcessSteps::Ended() const {
+    return changed_ &&
+           (current_ == roles_.ending || current_ == roles_.error || current_ == roles_.wrongUnit);
+}
+
+ProcessOutcome ProcessSteps::Outcome() const {
+    ProcessOutcome outcome;
+    outcome.exitStatus = context_.exitStatus;
+    if (!changed_) return outcome; // no step ran: nothing was sent
+    outcome.kind = current_ == roles_.ending         ? ProcessOutcome::Kind::Succeeded
+                   : current_ == roles_.interrupting ? ProcessOutcome::Kind::Interrupted
+                                                     : ProcessOutcome::Kind::Failed;
+    const bool namesTheLeftStep = current_ == roles_.error || current_ == roles_.interrupting;
+    outcome.step = namesTheLeftStep ? left_ : current_;
+    outcome.stepName = Name(outcome.step);
+    return outcome;
+}
+
 void ProcessSteps::Change(int step, const std::function<void()>& resetStepState) {
     if (Interrupted()) return;
+    if (step == roles_.interrupting && Ended()) return;
     const std::uint32_t change = ++changes_;
+    changed_ = true;
+    left_ = current_;
     context_.exitStatus = current_;
     Text prefix;
-    if (step == errorStep_) {
+    if (step == roles_.error) {
         prefix = kErrorPrefix;
         context_.exitStatus += kErrorExitOffset;
         context_.view.SetInfoTxColour(StatusColour::Red);
@@ -40,6 +61,8 @@ void ProcessSteps::Change(int step, const std::function<void()>& resetStepState)
     // A STOP handled inside the log line has put up its own status; do not cover it.
     if (changes_ != change) return;
     context_.view.SetInfoTx(kStatusPrefix + text);
+    context_.view.StepChanged(
+        {step, Name(step == roles_.error ? left_ : step), step == roles_.error});
 }
 
 } // namespace tarnik

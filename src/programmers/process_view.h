@@ -14,6 +14,14 @@ namespace tarnik {
 
 enum class StatusColour { Black, Red };
 
+// One change of a process's step, as a value: the step taken and the name its status line
+// shows (on the error step, the name of the step that failed).
+struct StepReport {
+    int step = 0;
+    Text name;
+    bool error = false;
+};
+
 class ProcessView : public LogSink {
 public:
     // Status line InfoTx.
@@ -38,6 +46,8 @@ public:
     virtual bool AskYesNo(const Text& text, bool defaultNo) = 0;
     // Lets the window (or the command line) process pending messages.
     virtual void ProcessMessages() = 0;
+    // Every reported step change, after its log and status lines.
+    virtual void StepChanged(const StepReport& /*report*/) {}
 };
 
 // Frame keys: a fresh key 0..65534 per built frame, from a generator seeded at Start.
@@ -62,7 +72,7 @@ struct ProcessContext {
     KeyGenerator& keys;
     int& exitStatus;
     const ImageHeader& image; // version and date of the loaded image
-    Pacing pacing{};          // described pacing unless fast pacing was chosen
+    Pacing pacing{};          // standard pacing unless fast pacing was chosen
 };
 
 } // namespace tarnik

@@ -93,7 +93,8 @@ Text SerialFromReply(const FrameBuffer& reply) {
 
 TS19_WR::TS19_WR(ProcessContext& context, std::uint32_t unitAddress)
     : context_(context), unitAddress_(unitAddress),
-      steps_(context, kStepNames, kError, kInterrupting), plain_(PlainMarkerForUnitType(0)) {}
+      steps_(context, kStepNames, {kEndingProcess, kError, kInterrupting, kWrongUnit}),
+      plain_(PlainMarkerForUnitType(0)) {}
 
 const Text& TS19_WR::StepName(int step) {
     return StepNameIn(kStepNames, step);
@@ -146,7 +147,7 @@ void TS19_WR::PollLoop(std::uint32_t sleepMs) {
     }
 }
 
-// Dispatches as the described loop does once its poll wait has passed, so every resend and
+// Dispatches as the standard loop does once its poll wait has passed, so every resend and
 // time-out keeps its time; in between it sleeps until bytes arrive and dispatches early only
 // when the step has an answer to act on (or needs no answer at all). Every dispatch waits
 // for the turnaround guard first, so the frame it sends starts after the guard.

@@ -66,6 +66,7 @@ public:
     Text ReadSerialFromImage(std::uint16_t wantedAddress, const std::string& fileName);
 
     int CurrentStep() const { return steps_.Current(); }
+    ProcessOutcome Outcome() const { return steps_.Outcome(); }
     const Text& UnitSerial() const { return unitSerial_; }
     bool Identified() const { return identified_; }
     static const Text& StepName(int step);

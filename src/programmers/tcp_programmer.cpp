@@ -172,7 +172,8 @@ VersionOrder CompareImageVersion(const Text& imageVersion, std::int64_t imageDat
 // ---- process control -------------------------------------------------------------------
 
 TTCP_WR::TTCP_WR(ProcessContext& context)
-    : context_(context), steps_(context, kStepNames, kError, kInterrupting) {}
+    : context_(context),
+      steps_(context, kStepNames, {kEndingProcess, kError, kInterrupting, kWrongUnit}) {}
 
 const Text& TTCP_WR::StepName(int step) {
     return StepNameIn(kStepNames, step);
@@ -445,7 +446,7 @@ void TTCP_WR::ConnectionEstablishment() {
         SetStep(kError);
         return;
     }
-    // The described loop sends on every pass; fast pacing sends no sooner than that loop's
+    // The standard loop sends on every pass; fast pacing sends no sooner than that loop's
     // wait after a frame.
     if (context_.pacing.fast && SinceLastSend() < connectWaitMs_) return;
     // Without an identified application only the bootloader is spoken to.

@@ -78,6 +78,7 @@ public:
     bool CheckStepTiming(std::uint32_t timeoutMs, std::uint32_t intervalMs);
 
     int CurrentStep() const { return steps_.Current(); }
+    ProcessOutcome Outcome() const { return steps_.Outcome(); }
     bool Running() const { return running_; }
     bool Identified() const { return identified_; }
     bool Extended() const { return extended_; }

@@ -1,7 +1,9 @@
 #pragma once
 // What the main-window logic asks of a front end: the desktop window draws it, the command
 // line prints it, the tests record it. The logic decides; the view only renders and asks.
+#include "programmers/process_outcome.h"
 #include "programmers/process_view.h"
+#include "serial/comm_port.h"
 #include "tools/text.h"
 
 #include <optional>
@@ -52,6 +54,19 @@ struct PortChoice {
     Text description;
 };
 
+// The port of a Start could not be opened.
+struct PortOpenFailure {
+    Text port;
+    OpenFailure failure = OpenFailure::Other;
+};
+
+// An image could not be loaded. messageShown: the window has already shown the message in a
+// message box; otherwise it showed it only in its caption or status bar.
+struct ImageLoadFailure {
+    Text message;
+    bool messageShown = false;
+};
+
 class MainView {
 public:
     virtual ~MainView() = default;
@@ -88,6 +103,14 @@ public:
     virtual void SetTimer1Enabled(bool enabled) = 0;
     // Ends the message loop; the program then ends with the exit status.
     virtual void TerminateApplication() = 0;
+
+    // Typed reports of what happened, beside the texts and controls above (which stay as the
+    // window shows them): a front end that acts on an event decides from these values.
+    virtual void PortOpenFailed(const PortOpenFailure& /*failure*/) {}
+    virtual void ImageLoadFailed(const ImageLoadFailure& /*failure*/) {}
+    virtual void StepChanged(const StepReport& /*report*/) {}
+    // Every Start ends with one, whether or not a process ran.
+    virtual void ProcessEnded(const ProcessOutcome& /*outcome*/) {}
 };
 
 } // namespace tarnik

@@ -14,7 +14,6 @@ namespace tarnik {
 
 namespace {
 
-const Text kEndingProcessStatus = "Process status: Ending process";
 const Text kPortOpeningError = "Process status: Port opening error";
 const Text kInterruptedStatus = "Process status: Interrupting process";
 const Text kNoData = "No data to be programmed";
@@ -363,15 +362,18 @@ MainWindowLogic::LoadOutcome MainWindowLogic::LoadImageOutcome(const std::string
     const ImageLoadResult head = ReadImageHeader(fileName);
     if (head.status == ImageLoadStatus::FileOpenError) {
         view_.SetStatusPanel(1, head.message);
+        ReportLoadFailure(head.message, false);
         return LoadOutcome::Failed;
     }
     if (head.status == ImageLoadStatus::HeaderNotCorrect || !head.header) {
         view_.ShowMessage(head.message);
+        ReportLoadFailure(head.message, true);
         return LoadOutcome::Failed;
     }
     image_ = *head.header;
     if (head.status == ImageLoadStatus::DateNotNumber) {
         ShowException(std::runtime_error(head.message));
+        ReportLoadFailure(head.message, true);
         return LoadOutcome::Abandoned;
     }
     view_.SetText(Control::LTx, LTxText(image_));
@@ -398,6 +400,7 @@ bool MainWindowLogic::SetUpForUnitType() {
     const auto unit = FindUnitType(unitType_);
     if (!unit) {
         SetCaption(kUnknownUnitTypeCaption);
+        ReportLoadFailure(kUnknownUnitTypeCaption, false);
         return false;
     }
     // The access controller keeps whatever caption the window had.
@@ -451,7 +454,13 @@ bool MainWindowLogic::ReadRecords(const std::string& fileName) {
     serialChanged_ = false;
     if (result.ok()) return true;
     view_.ShowMessage(result.message);
+    ReportLoadFailure(result.message, true);
     return false;
+}
+
+void MainWindowLogic::ReportLoadFailure(const Text& message, bool messageShown) {
+    lastLoadFailure_ = message;
+    view_.ImageLoadFailed({message, messageShown});
 }
 
 // ---------------------------------------------------------------------------------------
@@ -463,47 +472,54 @@ void MainWindowLogic::ProgButClick() {
     insideStart_ = true;
     keys_.Seed(services_.clock.TickMs());
     spinnerCounter_ = 0;
-    if (stopPending_) {
-        EndStartBeforeProgrammer();
-    } else if (!ProbePort()) {
-        PortError();
-    } else {
-        parseRequest_ = true;
-        if (!LoadImage(imageFile_)) {
-            // The load has said why.
-        } else if (stopPending_) {
-            EndStartBeforeProgrammer();
-        } else {
-            SetInfoTx("");
-            SetInfoTxColour(StatusColour::Black);
-            SetWindowState(kRunning);
-            view_.SetPBarPosition(0);
-            if (records_.empty()) {
-                view_.ShowMessage(kNoData);
-                SetWindowState(kReady);
-            } else {
-                view_.SetPBarMax(static_cast<int>(records_.size()));
-                SetPBarVisible(true);
-                const UnitTypeInfo unit = *FindUnitType(unitType_);
-                if (!OpenPortFor(unit)) {
-                    PortError();
-                } else {
-                    RunProgrammer(unit);
-                    EndProcess();
-                }
-            }
-        }
-    }
+    lastOutcome_ = StartProcess();
     insideStart_ = false;
     stopPending_ = false;
+    view_.ProcessEnded(*lastOutcome_);
 }
 
-void MainWindowLogic::EndStartBeforeProgrammer() {
+ProcessOutcome MainWindowLogic::StartProcess() {
+    if (stopPending_) return EndStartBeforeProgrammer();
+    if (!ProbePort()) return PortError();
+    parseRequest_ = true;
+    lastLoadFailure_.clear();
+    // A load that fails has said why.
+    if (!LoadImage(imageFile_)) return NothingRan(lastLoadFailure_);
+    if (stopPending_) return EndStartBeforeProgrammer();
+    SetInfoTx("");
+    SetInfoTxColour(StatusColour::Black);
+    SetWindowState(kRunning);
+    view_.SetPBarPosition(0);
+    if (records_.empty()) {
+        view_.ShowMessage(kNoData);
+        SetWindowState(kReady);
+        return NothingRan(kNoData);
+    }
+    view_.SetPBarMax(static_cast<int>(records_.size()));
+    SetPBarVisible(true);
+    const UnitTypeInfo unit = *FindUnitType(unitType_);
+    if (!OpenPortFor(unit)) return PortError();
+    const ProcessOutcome outcome = RunProgrammer(unit);
+    EndProcess(outcome);
+    return outcome;
+}
+
+ProcessOutcome MainWindowLogic::NothingRan(const Text& reason) const {
+    ProcessOutcome outcome;
+    outcome.exitStatus = exitStatus_;
+    outcome.reason = reason;
+    return outcome;
+}
+
+ProcessOutcome MainWindowLogic::EndStartBeforeProgrammer() {
     // Nothing was sent to the unit: no programmer step ran, so the exit status stays as the
     // Start found it.
     records_.clear();
     SetInfoTx(kInterruptedStatus);
     SetInfoTxColour(StatusColour::Black);
+    ProcessOutcome outcome = NothingRan({});
+    outcome.kind = ProcessOutcome::Kind::Interrupted;
+    return outcome;
 }
 
 bool MainWindowLogic::ProbePort() {
@@ -529,32 +545,38 @@ bool MainWindowLogic::OpenPortFor(const UnitTypeInfo& unit) {
     return port.IsOpen();
 }
 
-void MainWindowLogic::PortError() {
+ProcessOutcome MainWindowLogic::PortError() {
     SetInfoTx(kPortOpeningError);
     SetInfoTxColour(StatusColour::Red);
     SetWindowState(kReady);
+    const PortOpenFailure failure{services_.port.DeviceName(), services_.port.LastOpenFailure()};
+    view_.PortOpenFailed(failure);
+    return NothingRan(kPortOpeningError);
 }
 
-void MainWindowLogic::RunProgrammer(const UnitTypeInfo& unit) {
-    endingProcessReached_ = false;
+ProcessOutcome MainWindowLogic::RunProgrammer(const UnitTypeInfo& unit) {
     ProcessContext context{*this, link_,       services_.clock, records_,
                            keys_, exitStatus_, image_,          pacing_};
     try {
         programmer_ = services_.programmers(context, unit, BootAddress());
-        if (programmer_) programmer_->Run();
+        if (programmer_) return programmer_->Run();
+        return NothingRan({});
     } catch (const std::exception& error) {
         ShowException(error);
+        ProcessOutcome outcome = NothingRan(error.what());
+        outcome.kind = ProcessOutcome::Kind::Failed;
+        return outcome;
     }
 }
 
-void MainWindowLogic::EndProcess() {
+void MainWindowLogic::EndProcess(const ProcessOutcome& outcome) {
     services_.port.Close();
     services_.clock.SleepMs(kCloseSettleMs);
     records_.clear();
     SetPBarVisible(false);
     programmer_.reset();
     SetWindowState(kReady);
-    if (serialIncChecked_ && endingProcessReached_) SetEdNrSerialText(NextSerial(edNrSerial_));
+    if (serialIncChecked_ && outcome.Succeeded()) SetEdNrSerialText(NextSerial(edNrSerial_));
 }
 
 void MainWindowLogic::StopButClick(bool fromButton) {
@@ -571,8 +593,18 @@ void MainWindowLogic::StopButClick(bool fromButton) {
 void MainWindowLogic::Timer1Timer() {
     exitStatus_ = -1;
     view_.SetTimer1Enabled(false);
+    unattendedRun_ = true;
     ProgButClick();
     view_.TerminateApplication();
+}
+
+int MainWindowLogic::ProgramExitCode() const {
+#ifdef _WIN32
+    return exitStatus_;
+#else
+    if (unattendedRun_ && lastOutcome_) return OutcomeExitCode(lastOutcome_->kind);
+    return exitStatus_;
+#endif
 }
 
 // ---------------------------------------------------------------------------------------
@@ -586,7 +618,6 @@ void MainWindowLogic::LogLine(const Text& line) {
 }
 
 void MainWindowLogic::SetInfoTx(const Text& caption) {
-    if (caption == kEndingProcessStatus) endingProcessReached_ = true;
     view_.SetText(Control::InfoTx, caption);
 }
 

@@ -124,6 +124,7 @@ public:
     std::uint32_t BootAddress() const override { return unitAddress_ & 0xFF; }
     bool AskYesNo(const Text& text, bool defaultNo) override;
     void ProcessMessages() override;
+    void StepChanged(const StepReport& report) override { view_.StepChanged(report); }
 
     // State, for front ends and tests.
     WindowState State() const { return state_; }
@@ -148,8 +149,12 @@ public:
     // The address the loaded image's unit type always uses (as the status bar shows it) when
     // its window has no address field; nothing when the technician sets the address.
     std::optional<Text> FixedAddress() const;
-    // True once the running (or last) process reached "Ending process".
-    bool ProcessSucceeded() const { return endingProcessReached_; }
+    // How the last Start ended; nothing before the first.
+    const std::optional<ProcessOutcome>& LastOutcome() const { return lastOutcome_; }
+    // The code the program ends with. Where the whole exit status reaches the caller
+    // (Windows) it is that status; where only its low byte does, an unattended run ends with
+    // the code of its outcome, which a failure can never share with a success.
+    int ProgramExitCode() const;
 
 private:
     Text ReadSetting(const Text& name) { return services_.settings.ReadSetting(name); }
@@ -173,12 +178,15 @@ private:
     bool ReadRecords(const std::string& fileName);
     Text LTxText(const ImageHeader& header) const;
 
+    ProcessOutcome StartProcess();
+    ProcessOutcome NothingRan(const Text& reason) const;
     bool ProbePort();
     bool OpenPortFor(const UnitTypeInfo& unit);
-    void PortError();
-    void EndStartBeforeProgrammer();
-    void RunProgrammer(const UnitTypeInfo& unit);
-    void EndProcess();
+    ProcessOutcome PortError();
+    ProcessOutcome EndStartBeforeProgrammer();
+    ProcessOutcome RunProgrammer(const UnitTypeInfo& unit);
+    void EndProcess(const ProcessOutcome& outcome);
+    void ReportLoadFailure(const Text& message, bool messageShown);
 
     ShellServices services_;
     MainView& view_;
@@ -211,7 +219,9 @@ private:
     bool serialChanged_ = false;
     bool insideStart_ = false;
     bool stopPending_ = false;
-    bool endingProcessReached_ = false;
+    bool unattendedRun_ = false;
+    std::optional<ProcessOutcome> lastOutcome_;
+    Text lastLoadFailure_;
     int spinnerCounter_ = 0;
     int exitStatus_ = 0;
 };

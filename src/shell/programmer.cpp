@@ -12,7 +12,10 @@ class S19Programmer final : public Programmer {
 public:
     S19Programmer(ProcessContext& context, int unitType, std::uint32_t unitAddress)
         : programmer_(context, unitAddress), unitType_(unitType) {}
-    void Run() override { programmer_.StartProcess(unitType_); }
+    ProcessOutcome Run() override {
+        programmer_.StartProcess(unitType_);
+        return programmer_.Outcome();
+    }
     void Stop() override { programmer_.StopProcess(); }
 
 private:
@@ -26,7 +29,10 @@ public:
         : programmer_(context) {
         programmer_.Configure(unitAddress, static_cast<std::uint8_t>(modelCode));
     }
-    void Run() override { programmer_.StartProcess(); }
+    ProcessOutcome Run() override {
+        programmer_.StartProcess();
+        return programmer_.Outcome();
+    }
     void Stop() override { programmer_.StopProcess(); }
 
 private:
@@ -37,7 +43,10 @@ class AudioProgrammer final : public Programmer {
 public:
     AudioProgrammer(ProcessContext& context, std::uint32_t unitAddress)
         : programmer_(context, unitAddress) {}
-    void Run() override { programmer_.StartProcess(); }
+    ProcessOutcome Run() override {
+        programmer_.StartProcess();
+        return programmer_.Outcome();
+    }
     void Stop() override { programmer_.StopProcess(); }
 
 private:

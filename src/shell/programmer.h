@@ -2,6 +2,7 @@
 // One programming process as the process control sees it: run until it ends, or be told to
 // stop from inside the message processing of its poll loop. Every unit family sits behind
 // this, so STOP reaches whichever programmer is running.
+#include "programmers/process_outcome.h"
 #include "programmers/process_view.h"
 #include "shell/unit_types.h"
 
@@ -14,8 +15,8 @@ namespace tarnik {
 class Programmer {
 public:
     virtual ~Programmer() = default;
-    // Runs the whole process; returns when it has ended.
-    virtual void Run() = 0;
+    // Runs the whole process; returns how it ended.
+    virtual ProcessOutcome Run() = 0;
     // Interrupts the running process; it ends at its next poll.
     virtual void Stop() = 0;
 };

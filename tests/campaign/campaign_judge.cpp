@@ -211,10 +211,12 @@ Judgement Judge(const Family& family, const RunPlan& plan, const RunOutcome& out
     if (!outcome.exitStatus) {
         if (outcome.ended) v.push_back("no \"Exit status: N\" line");
     } else {
-        if (outcome.ended && (*outcome.exitStatus & 0xFF) != outcome.exitCode)
-            v.push_back("exit code " + std::to_string(outcome.exitCode) +
-                        " differs from the printed status " + std::to_string(*outcome.exitStatus));
         success = *outcome.exitStatus == family.successExit;
+        // Programmed 0, nothing ran 4, any other end (no run is stopped here) 1.
+        const int code = success ? 0 : *outcome.exitStatus == -1 ? 4 : 1;
+        if (outcome.ended && outcome.exitCode != code)
+            v.push_back("exit code " + std::to_string(outcome.exitCode) + " for the status " +
+                        std::to_string(*outcome.exitStatus) + ", not " + std::to_string(code));
         if (success)
             CheckSuccess(plan, facts, v);
         else

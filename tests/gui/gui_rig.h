@@ -54,7 +54,11 @@ inline void AnswerNextMessageBox(QMessageBox::StandardButton button, QString* te
 class GuiProgrammer final : public Programmer {
 public:
     explicit GuiProgrammer(std::function<void(bool&)> run) : run_(std::move(run)) {}
-    void Run() override { run_(stopped_); }
+    ProcessOutcome Run() override {
+        run_(stopped_);
+        return {stopped_ ? ProcessOutcome::Kind::Interrupted : ProcessOutcome::Kind::Succeeded,
+                stopped_ ? 13 : 20};
+    }
     void Stop() override { stopped_ = true; }
 
 private:

@@ -121,7 +121,8 @@ TEST(GuiProcess, NetworkModuleProgrammedThroughTheWindowAfterTheVersionQuestion)
 }
 
 // The desktop program started with an image on its command line runs the process by itself
-// and ends with the exit status (its low byte on this system).
+// and ends with the code of how it ended, as tarnik-cli does (this system keeps only the
+// exit status's low byte, which cannot tell a failure from a success).
 struct Unattended {
     Unattended() { setenv("QT_QPA_PLATFORM", "offscreen", 1); }
     int Run(const std::string& port, const std::string& image) {
@@ -145,21 +146,27 @@ std::string ExpanderImage(const TempDir& dir) {
     return path;
 }
 
-TEST(GuiUnattended, ProcessEndsTheProgramWithStatus20) {
+TEST(GuiUnattended, ProgrammedUnitEndsTheProgramWithCodeZero) {
     Unattended run;
     const std::string image = ExpanderImage(run.dir);
     ChildProcess sim(SimProgram(), {"--type", "1", "--image", image});
     const std::string pty = StartEmulator(sim);
     ASSERT_FALSE(pty.empty());
-    EXPECT_EQ(run.Run(pty, image), 20);
+    EXPECT_EQ(run.Run(pty, image), 0);
     EXPECT_EQ(sim.Wait(10000), 0);
     // The position is stored at the end.
     EXPECT_EQ(MakePlatformSettingsStore()->ReadSetting("pozL").empty(), false);
 }
 
-TEST(GuiUnattended, MissingPortEndsWithMinusOne) {
+TEST(GuiUnattended, FailureEndsWithOneAndAMissingPortWithFour) {
     Unattended run;
-    EXPECT_EQ(run.Run((run.dir / "no-such-port").string(), ExpanderImage(run.dir)), 255);
+    const std::string image = ExpanderImage(run.dir);
+    // Status 2 (a unit of another type) has the low byte of the bad-arguments code.
+    ChildProcess sim(SimProgram(), {"--type", "1", "--image", image, "--wrong-type"});
+    const std::string pty = StartEmulator(sim);
+    ASSERT_FALSE(pty.empty());
+    EXPECT_EQ(run.Run(pty, image), 1);
+    EXPECT_EQ(run.Run((run.dir / "no-such-port").string(), image), 4);
 }
 
 } // namespace

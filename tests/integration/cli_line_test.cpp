@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <csignal>
 #include <fstream>
 #include <map>
@@ -79,7 +80,7 @@ TEST(CliLine, HealthyUnitSucceedsBesideAHangUpAndASilentUnit) {
         rig.Cli({"--port=" + good.Pty(), "--port=" + hangup.Pty(), "--port=" + silent.Pty(),
                  "--log=" + log, "P=" + image, "V=1"});
     // The first failure in port order decides: the hang-up in programming (13 + 5376).
-    EXPECT_EQ(r.exitCode, (5376 + 13) & 0xFF) << r.out << r.err;
+    EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
     EXPECT_EQ(LastLine(r.out), "Exit status: 5389");
     EXPECT_NE(SummaryRow(r.out, good.Pty()).find("Process status: Ending process"),
               std::string::npos)
@@ -122,7 +123,7 @@ TEST(CliLine, OnePortInAListBehavesAsAlone) {
     SimProcess sim({"--type", "1", "--image", image}, TARNIK_SIM_PATH);
     ASSERT_FALSE(sim.Pty().empty());
     const ProgramResult r = rig.Cli({"--port=" + sim.Pty(), "P=" + image});
-    EXPECT_EQ(r.exitCode, 20) << r.err;
+    EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out.find("Summary:"), std::string::npos);
     EXPECT_EQ(r.out.find("] "), std::string::npos);
 }
@@ -134,9 +135,11 @@ TEST(CliLine, AllSucceedingUnitsEndWithTheSuccessStatusAndConsecutiveSerials) {
     SimProcess second({"--type", "2", "--image", image, "--serial", "00000100"}, TARNIK_SIM_PATH);
     ASSERT_FALSE(first.Pty().empty() || second.Pty().empty());
     const ProgramResult r = rig.Cli({"--port=" + first.Pty(), "--port=" + second.Pty(),
-                                     "--serial=000000ff", "P=" + image, "V=1"});
-    EXPECT_EQ(r.exitCode, 20) << r.out << r.err;
+                                     "--serial=000000ff", "--serial-inc", "P=" + image, "V=1"});
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
     EXPECT_EQ(LastLine(r.out), "Exit status: 20");
+    // The next number follows the last unit's, not the first's.
+    EXPECT_NE(r.out.find("Next serial number: 00000101\n"), std::string::npos) << r.out;
     EXPECT_NE(SummaryRow(r.out, first.Pty()).find(" 000000FF "), std::string::npos) << r.out;
     EXPECT_NE(SummaryRow(r.out, second.Pty()).find(" 00000100 "), std::string::npos) << r.out;
     // Each emulator checks that it received its own serial number.
@@ -168,7 +171,7 @@ TEST(CliLine, CtrlCStopsEveryRunningUnitAndStillPrintsTheSummary) {
     cli.Signal(SIGINT);
     while (const auto line = cli.ReadLine(20000))
         out += *line + "\n";
-    EXPECT_EQ(cli.Wait(20000), 13) << out;
+    EXPECT_EQ(cli.Wait(20000), 3) << out;
     EXPECT_EQ(LastLine(out), "Exit status: 13");
     for (const auto& sim : sims) {
         const std::string row = SummaryRow(out, sim->Pty());
@@ -224,7 +227,7 @@ TEST(CliLine, ConcurrentRunsSharingOneSerialStoreNeverShareANumber) {
         std::string out;
         while (const auto line = runs[run]->ReadLine(30000))
             out += *line + "\n";
-        EXPECT_EQ(runs[run]->Wait(20000), 20) << out;
+        EXPECT_EQ(runs[run]->Wait(20000), 0) << out;
         const auto serials = SummarySerials(out, ports[run]);
         // One run takes consecutive numbers, in port order.
         EXPECT_EQ(std::stoul(serials[1], nullptr, 16), std::stoul(serials[0], nullptr, 16) + 1)
@@ -253,13 +256,13 @@ TEST(CliLine, AFailedUnitsSerialNumberIsNotHandedOutAgain) {
     ASSERT_FALSE(silent.Pty().empty());
     const ProgramResult failed =
         rig.Cli({"--port=" + silent.Pty(), "--serial-store=" + store, "P=" + image});
-    EXPECT_EQ(failed.exitCode, (5376 + 4) & 0xFF) << failed.out << failed.err;
+    EXPECT_EQ(failed.exitCode, 1) << failed.out << failed.err;
 
     SimProcess good({"--type", "2", "--image", image, "--serial", "00000011"}, TARNIK_SIM_PATH);
     ASSERT_FALSE(good.Pty().empty());
     const ProgramResult next =
         rig.Cli({"--port=" + good.Pty(), "--serial-store=" + store, "P=" + image});
-    EXPECT_EQ(next.exitCode, 20) << next.out << next.err;
+    EXPECT_EQ(next.exitCode, 0) << next.out << next.err;
     EXPECT_EQ(good.Wait(), 0); // the emulator saw 00000011 written into its serial record
 
     // A store that cannot be used stops the run before any port is opened.
@@ -297,7 +300,8 @@ TEST(CliLine, RepeatFedFromAPipeRunsOncePerLineAndEndsWithTotals) {
     ASSERT_EQ(last.rfind("Exit status: ", 0), 0u);
     const int status = std::stoi(last.substr(13));
     EXPECT_NE(status, 20);
-    EXPECT_EQ(r.exitCode, status & 0xFF);
+    // Without a unit the second run failed (1), or without its port nothing ran (4).
+    EXPECT_EQ(r.exitCode, status == -1 ? 4 : 1);
     EXPECT_NE(r.out.find("  Exit status: " + std::to_string(status) + "  1 unit\n", totals),
               std::string::npos);
     EXPECT_EQ(sim.Wait(), 0);
@@ -310,19 +314,70 @@ TEST(CliLine, RepeatFedFromAPipeRunsOncePerLineAndEndsWithTotals) {
     EXPECT_EQ(rest.str(), "00000022\n");
 }
 
+// Rounds on ports where nothing can run: every unit is still given its number, and no
+// round hands out a number an earlier round gave.
+TEST(CliLine, RepeatWithSeveralPortsCountsTheSerialOnFromRoundToRound) {
+    LineRig rig;
+    const std::string image = rig.Image(2, 1, true);
+    const std::string log = (rig.dir / "results.jsonl").string();
+    const std::string command = "printf '\\n' | '" + std::string(TARNIK_CLI_PATH) +
+                                "' --repeat --port=" + (rig.dir / "a").string() +
+                                " --port=" + (rig.dir / "b").string() +
+                                " --serial=000000FE --log=" + log + " P=" + image;
+    const ProgramResult r = RunProgram("/bin/sh", {"-c", command}, {}, std::chrono::seconds(60));
+    EXPECT_EQ(r.exitCode, 4) << r.out << r.err;
+    std::vector<std::string> serials;
+    for (const auto& unit : ReadLog(log))
+        serials.push_back(unit.at("serial"));
+    std::sort(serials.begin(), serials.end()); // the log is in the order the units ended
+    EXPECT_EQ(serials, (std::vector<std::string>{"000000FE", "000000FF", "00000100", "00000101"}));
+}
+
+// Ctrl+C ends a run of runs even when the next unit's line is already waiting on stdin.
+TEST(CliLine, CtrlCEndsTheRepeatWithItsTotalsThoughMoreInputWaits) {
+    LineRig rig;
+    const std::string image = rig.Image(1, 150);
+    SimProcess sim({"--type", "1", "--image", image, "--wire"}, TARNIK_SIM_PATH);
+    ASSERT_FALSE(sim.Pty().empty());
+    const std::string input = (rig.dir / "input").string();
+    std::ofstream(input) << "\n\n\n";
+    // exec: the signal reaches tarnik-cli itself, with its stdin from the file.
+    ChildProcess cli("/bin/sh", {"-c", "exec \"$0\" \"$@\" <\"" + input + "\"", TARNIK_CLI_PATH,
+                                 "--repeat", "--port=" + sim.Pty(), "P=" + image});
+    std::string out;
+    for (;;) {
+        const auto line = cli.ReadLine(20000);
+        ASSERT_TRUE(line) << out;
+        out += *line + "\n";
+        if (*line == "Process status: Programming ...") break;
+    }
+    cli.Signal(SIGINT);
+    while (const auto line = cli.ReadLine(20000))
+        out += *line + "\n";
+    EXPECT_EQ(cli.Wait(20000), 3) << out;
+    EXPECT_NE(out.find("Totals: 1 run, 1 units, 0 succeeded, 1 failed\n"), std::string::npos)
+        << out;
+    EXPECT_EQ(LastLine(out), "Exit status: 13");
+}
+
 TEST(RunTotals, CountUnitsAndTakeTheFirstFailure) {
+    using Kind = ProcessOutcome::Kind;
     cli::RunTotals totals;
-    cli::UnitResult ok, hung, silent;
-    ok.succeeded = true;
-    ok.exitStatus = 20;
-    hung.exitStatus = 5389;
-    silent.exitStatus = 5380;
+    cli::UnitResult ok, hung, silent, stopped;
+    ok.outcome = {Kind::Succeeded, 20};
+    hung.outcome = {Kind::Failed, 5389};
+    silent.outcome = {Kind::Failed, 5380};
+    stopped.outcome = {Kind::Interrupted, 13};
     totals.Add({ok, ok});
     EXPECT_EQ(totals.exitStatus, 20);
+    EXPECT_EQ(totals.exitCode, 0);
     totals.Add({ok, hung, silent});
-    totals.Add({silent});
+    totals.Add({silent, stopped});
+    totals.Add({ok}); // a later success never covers the first failure
     EXPECT_EQ(totals.exitStatus, 5389);
-    EXPECT_EQ(totals.Text(), "Totals: 3 runs, 6 units, 3 succeeded, 3 failed\n"
+    EXPECT_EQ(totals.exitCode, 1);
+    EXPECT_EQ(totals.Text(), "Totals: 4 runs, 8 units, 4 succeeded, 4 failed\n"
+                             "  Exit status: 13  1 unit\n"
                              "  Exit status: 5380  2 units\n"
                              "  Exit status: 5389  1 unit\n");
 }

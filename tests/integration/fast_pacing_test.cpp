@@ -1,7 +1,7 @@
 // Fast pacing of the main-family and network-module programmers against the emulated unit on
-// the in-process line: the unit sees the same frames in the same order as at the described
+// the in-process line: the unit sees the same frames in the same order as at the standard
 // pacing, no frame starts within the turnaround guard after the unit's last byte, and no
-// frame is repeated sooner than the described loop would repeat it.
+// frame is repeated sooner than the standard loop would repeat it.
 #include "host_side.h"
 #include "programmers/s19_programmer.h"
 #include "programmers/tcp_programmer.h"
@@ -112,17 +112,17 @@ UnitOptions MainFamily(int type, const std::function<void(UnitFaults&)>& faults 
     return options;
 }
 
-const Pacing kDescribed{};
+const Pacing kStandard{};
 const Pacing kFast{true, kDefaultTurnaroundMs};
 
-// The described wait after a frame at the given line speed: ten characters more than the
+// The standard wait after a frame at the given line speed: ten characters more than the
 // frame on the wire, plus 20 ms.
-std::uint32_t DescribedWaitMs(const Text& frame, int baud) {
+std::uint32_t StandardWaitMs(const Text& frame, int baud) {
     return static_cast<std::uint32_t>((frame.size() + 10) * 10000 / baud) + 20;
 }
 
 // A frame that goes out again (alone, or alternating with another) comes at least the
-// described wait after the frame before it.
+// standard wait after the frame before it.
 void ExpectNoEarlyRepeat(const RunResult& run) {
     for (std::size_t i = 1; i < run.writes.size(); ++i) {
         const TimedPeer::Write& before = run.writes[i - 1];
@@ -131,12 +131,12 @@ void ExpectNoEarlyRepeat(const RunResult& run) {
         for (std::size_t j = 0; j < i && !repeat; ++j)
             repeat = run.writes[j].bytes == now.bytes;
         if (!repeat) continue;
-        EXPECT_GE(now.startMs - before.startMs, DescribedWaitMs(before.bytes, run.baud))
+        EXPECT_GE(now.startMs - before.startMs, StandardWaitMs(before.bytes, run.baud))
             << "write " << i << " of " << run.writes.size();
     }
 }
 
-TEST(FastPacing, TheUnitSeesTheSameFramesInTheSameOrderAsAtTheDescribedPacing) {
+TEST(FastPacing, TheUnitSeesTheSameFramesInTheSameOrderAsAtTheStandardPacing) {
     const std::map<std::string, UnitOptions> cases = {
         {"clean", MainFamily(1)},
         {"dropped acknowledgment", MainFamily(1, [](UnitFaults& f) { f.dropAck = 3; })},
@@ -144,13 +144,13 @@ TEST(FastPacing, TheUnitSeesTheSameFramesInTheSameOrderAsAtTheDescribedPacing) {
         {"noise, type 3", MainFamily(3, [](UnitFaults& f) { f.noise = true; })},
     };
     for (const auto& [name, options] : cases) {
-        const RunResult described = RunProcess(options, kDescribed);
+        const RunResult standard = RunProcess(options, kStandard);
         const RunResult fast = RunProcess(options, kFast);
-        EXPECT_EQ(described.exitStatus, 20) << name << described.report;
+        EXPECT_EQ(standard.exitStatus, 20) << name << standard.report;
         EXPECT_EQ(fast.exitStatus, 20) << name << fast.report;
         EXPECT_TRUE(fast.hostCorrect) << name << fast.report;
-        EXPECT_EQ(fast.frames, described.frames) << name;
-        EXPECT_LT(fast.elapsedMs, described.elapsedMs) << name;
+        EXPECT_EQ(fast.frames, standard.frames) << name;
+        EXPECT_LT(fast.elapsedMs, standard.elapsedMs) << name;
     }
 }
 
@@ -172,9 +172,9 @@ TEST(FastPacing, NoFrameStartsWithinTheTurnaroundGuardAfterTheUnitsLastByte) {
 // A slow unit makes the verification frames go out again on every round (with noise coming
 // in while no answer is complete), a dropped acknowledgment makes a record go out again
 // after its resend interval; the rest run into time-outs. Repeats until a time-out may differ
-// in number (the described loop rounds its waits up to its sleep), so only the ending and
+// in number (the standard loop rounds its waits up to its sleep), so only the ending and
 // the spacing are compared.
-TEST(FastPacing, RepeatsComeNoSoonerThanAtTheDescribedPacingAndRunsEndAlike) {
+TEST(FastPacing, RepeatsComeNoSoonerThanAtTheStandardPacingAndRunsEndAlike) {
     const std::map<std::string, UnitOptions> cases = {
         {"slow unit", MainFamily(0,
                                  [](UnitFaults& f) {
@@ -188,14 +188,14 @@ TEST(FastPacing, RepeatsComeNoSoonerThanAtTheDescribedPacingAndRunsEndAlike) {
         {"silent", MainFamily(1, [](UnitFaults& f) { f.silent = true; })},
     };
     for (const auto& [name, options] : cases) {
-        const RunResult described = RunProcess(options, kDescribed);
+        const RunResult standard = RunProcess(options, kStandard);
         const RunResult fast = RunProcess(options, kFast);
-        EXPECT_EQ(fast.exitStatus, described.exitStatus) << name << fast.report;
+        EXPECT_EQ(fast.exitStatus, standard.exitStatus) << name << fast.report;
         ExpectNoEarlyRepeat(fast);
     }
 }
 
-TEST(FastPacing, NetworkModulesAreProgrammedWithConnectionFramesSpacedAsDescribed) {
+TEST(FastPacing, NetworkModulesAreProgrammedWithConnectionFramesSpacedAsAtTheStandardPacing) {
     for (const int type : {4, 9, 15}) {
         UnitOptions options;
         options.unitType = type;
@@ -203,11 +203,11 @@ TEST(FastPacing, NetworkModulesAreProgrammedWithConnectionFramesSpacedAsDescribe
         options.image = NetImage(6);
         options.faults.noise = type == 9;
         options.faults.answerDelayMs = 60; // the connection frames go out more than once
-        const RunResult described = RunProcess(options, kDescribed);
+        const RunResult standard = RunProcess(options, kStandard);
         const RunResult fast = RunProcess(options, kFast);
-        EXPECT_EQ(fast.exitStatus, described.exitStatus) << "type " << type << fast.report;
+        EXPECT_EQ(fast.exitStatus, standard.exitStatus) << "type " << type << fast.report;
         EXPECT_TRUE(fast.hostCorrect) << "type " << type << fast.report;
-        EXPECT_LT(fast.elapsedMs, described.elapsedMs) << "type " << type;
+        EXPECT_LT(fast.elapsedMs, standard.elapsedMs) << "type " << type;
         ExpectNoEarlyRepeat(fast);
         for (const TimedPeer::Write& w : fast.writes) {
             if (w.unitByteBeforeMs) {

@@ -34,7 +34,7 @@ TEST(ResultsLog, LineIsOneJsonObjectWithEveryField) {
     UnitResult unit;
     unit.port = "/dev/ttyUSB1";
     unit.status = "Process status: \"odd\"\n\xB3"; // a quote, a line end, a stray byte
-    unit.exitStatus = 5389;
+    unit.outcome = {ProcessOutcome::Kind::Failed, 5389};
     unit.unitType = 2;
     unit.serial = "0000A1FF";
     const RunFacts run{"station-3", "/srv/img \"x\".bin", std::string(64, 'a'), "2.01A"};
@@ -44,6 +44,7 @@ TEST(ResultsLog, LineIsOneJsonObjectWithEveryField) {
     EXPECT_EQ(line.at("serial"), "0000A1FF");
     EXPECT_EQ(line.at("image"), "/srv/img \"x\".bin");
     EXPECT_EQ(line.at("exit_status"), 5389);
+    EXPECT_EQ(line.at("outcome"), "failed");
     EXPECT_EQ(line.at("status").get<std::string>().rfind("Process status: \"odd\"\n", 0), 0u);
     for (const char* field :
          {"time", "host", "port", "image_sha256", "unit_type", "image_version", "image_date",

@@ -78,6 +78,8 @@ TEST(CliTerminal, StatusChangesPrintedOnceAndPortFailureExplained) {
     view.SetText(Control::InfoTx, "");
     view.SetText(Control::InfoTx, "Process status: Port opening error");
     EXPECT_EQ(rig.out.Text(), "Process status: Sleep\nProcess status: Port opening error\n");
+    EXPECT_EQ(rig.err.Text(), ""); // the status line alone explains nothing
+    view.PortOpenFailed({"/dev/ttyUSB7", OpenFailure::PermissionDenied});
     const std::string err = rig.err.Text();
     EXPECT_NE(err.find("/dev/ttyUSB7"), std::string::npos);
     EXPECT_NE(err.find("permission denied"), std::string::npos);
@@ -126,11 +128,10 @@ TEST(CliTerminal, QuestionsAnsweredByYesByTheUserOrNo) {
 TEST(CliTerminal, LoadFailuresShownOutsideMessagesArePrinted) {
     ViewRig rig;
     TerminalView view = rig.Make();
-    view.SetText(Control::MainWindow, "Tarnik v2.01A_EN   Expander Program");
-    view.SetStatusPanel(1, "/data/expander.bin");
+    view.ImageLoadFailed({"Indicated file is not correct", true}); // printed as its message
     EXPECT_EQ(rig.err.Text(), "");
-    view.SetText(Control::MainWindow, "Tarnik v2.01A_EN   Unknown type of unit");
-    view.SetStatusPanel(1, "File opening error /data/gone.bin");
+    view.ImageLoadFailed({"Tarnik v2.01A_EN   Unknown type of unit", false});
+    view.ImageLoadFailed({"File opening error /data/gone.bin", false});
     EXPECT_EQ(rig.err.Text(), "tarnik-cli: Tarnik v2.01A_EN   Unknown type of unit\n"
                               "tarnik-cli: File opening error /data/gone.bin\n");
 }

@@ -514,7 +514,6 @@ TEST(S19NestedStop, InsideAFailureReportEndsInterruptedNotWithAnErrorOfTheStopSt
         {"identification time-out", UnitScript{.reportedType = -1}, TS19_WR::kConnection, 1},
         {"serial query time-out", UnitScript{.reportedType = 2}, TS19_WR::kConnection, 2},
         {"erase failure", eraseFails, TS19_WR::kEraseError, 1},
-        {"error step itself", UnitScript{.answerStartProgramming = false}, TS19_WR::kError, 1},
     };
     for (const Case& c : cases) {
         Rig rig{c.script};
@@ -529,12 +528,20 @@ TEST(S19NestedStop, InsideAFailureReportEndsInterruptedNotWithAnErrorOfTheStopSt
         EXPECT_EQ(std::count(steps.begin(), steps.end(), "An error occurred. Interrupting process"),
                   0)
             << c.name;
-        // The step left when STOP took effect; an error already reported stays red.
+        // The step left when STOP took effect.
         EXPECT_EQ(rig.exitStatus, c.step) << c.name;
-        EXPECT_EQ(rig.view.colour,
-                  c.step == TS19_WR::kError ? StatusColour::Red : StatusColour::Black)
-            << c.name;
+        EXPECT_EQ(rig.view.colour, StatusColour::Black) << c.name;
     }
+}
+
+// Once the error step is taken the process has ended: a STOP inside its report is too late.
+TEST(S19NestedStop, InsideTheErrorReportLeavesTheError) {
+    Rig rig{UnitScript{.answerStartProgramming = false}};
+    rig.AtLogLine(TS19_WR::kError, "-------", [&] { rig.programmer->StopProcess(); });
+    rig.Run(1);
+    EXPECT_EQ(rig.view.LastInfoTx(), "Process status: An error occurred. Start of programming");
+    EXPECT_EQ(rig.exitStatus, 5376 + TS19_WR::kStartProgramming);
+    EXPECT_EQ(rig.view.colour, StatusColour::Red);
 }
 
 TEST(S19NestedStop, InsideTheStartCommandLogLineDoesNotEndAsASuccess) {

@@ -233,6 +233,7 @@ TEST(ShellLoadImage, EveryUnitTypeRow) {
         rig.view.texts[Control::MainWindow] = "previous caption";
         logic.SetUnitAddress("5A", true); // the address before the load (type 15 stores none)
         rig.settings.writes.clear();
+        const Text panelBefore = rig.view.panels.at(2), adrTxBefore = rig.view.Get(Control::AdrTx);
 
         ASSERT_TRUE(logic.LoadImage(rig.WriteImage("img.bin", ShellRig::Spec(row.type))));
         EXPECT_EQ(logic.UnitType(), row.type);
@@ -250,8 +251,15 @@ TEST(ShellLoadImage, EveryUnitTypeRow) {
             expectedAddress = 0x5A; // type 3 keeps it
         else if (!row.addressSetting.empty() && row.addressSetting != "adr_orvo")
             expectedAddress = 0x2C;
-        if (row.type == 0 || row.type == 5 || row.type == 18) expectedAddress = 0;
+        const bool keepsNoAddress =
+            row.type == 0 || row.type == 3 || row.type == 5 || row.type == 18;
+        if (keepsNoAddress && row.type != 3) expectedAddress = 0;
         EXPECT_EQ(logic.UnitAddress(), expectedAddress);
+        if (keepsNoAddress) {
+            // Neither the address field nor the status bar's address changes.
+            EXPECT_EQ(rig.view.panels.at(2), panelBefore);
+            EXPECT_EQ(rig.view.Get(Control::AdrTx), adrTxBefore);
+        }
         EXPECT_TRUE(logic.Records().empty()); // only the header is read at a load
     }
 }
@@ -337,12 +345,17 @@ TEST(ShellLoadImage, Failures) {
     WriteImageFile(badPath, bad);
     EXPECT_FALSE(logic.LoadImage(badPath));
     EXPECT_EQ(rig.view.messages.back(), "Indicated file is not correct ");
+    ASSERT_FALSE(rig.view.loadFailures.empty());
+    EXPECT_EQ(rig.view.loadFailures.back().message, "Indicated file is not correct ");
+    EXPECT_TRUE(rig.view.loadFailures.back().messageShown);
 
     // A unit type outside 0..18.
     ImageSpec unknown = ShellRig::Spec(1);
     unknown.unitType = 0x13;
     EXPECT_FALSE(logic.LoadImage(rig.WriteImage("u.bin", unknown)));
     EXPECT_EQ(rig.view.Get(Control::MainWindow), "Tarnik v2.01A_EN   Unknown type of unit");
+    EXPECT_EQ(rig.view.loadFailures.back().message, "Tarnik v2.01A_EN   Unknown type of unit");
+    EXPECT_FALSE(rig.view.loadFailures.back().messageShown); // shown only as the caption
 
     // Through the Open command a failed load leaves the window idle.
     rig.view.chosenFile = badPath;

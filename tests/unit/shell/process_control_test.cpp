@@ -36,6 +36,12 @@ TEST(ShellProcess, PortThatCannotBeOpened) {
     EXPECT_EQ(rig.runs, 0);
     EXPECT_TRUE(rig.view.messages.empty());
     EXPECT_EQ(logic.LastPortFailure(), OpenFailure::InUse);
+    // Told as values: which port failed and why, and that nothing ran.
+    ASSERT_EQ(rig.view.portFailures.size(), 1u);
+    EXPECT_EQ(rig.view.portFailures[0].port, "/dev/tarnik-test-port");
+    EXPECT_EQ(rig.view.portFailures[0].failure, OpenFailure::InUse);
+    ASSERT_EQ(rig.view.outcomes.size(), 1u);
+    EXPECT_EQ(rig.view.outcomes[0].kind, ProcessOutcome::Kind::NotStarted);
 }
 
 TEST(ShellProcess, UnattendedRunWithoutPortEndsWithMinusOne) {
@@ -240,11 +246,14 @@ TEST(ShellProcess, SerialNumberStepsOnlyAfterASuccessfulProcess) {
     logic.ChBoxSerialIncClick(true);
     logic.EdNrSerialChange("000000FF");
 
-    rig.during = [&] { logic.SetInfoTx("Process status: An error occurred. Booting"); };
+    // The outcome decides, whatever the status line last said.
+    rig.scriptedOutcome.kind = ProcessOutcome::Kind::Failed;
+    rig.during = [&] { logic.SetInfoTx("Process status: Ending process"); };
     logic.ProgButClick();
     EXPECT_EQ(logic.EdNrSerialText(), "000000FF");
 
-    rig.during = [&] { logic.SetInfoTx("Process status: Ending process"); };
+    rig.scriptedOutcome.kind = ProcessOutcome::Kind::Succeeded;
+    rig.during = [&] { logic.SetInfoTx("Process status: An error occurred. Booting"); };
     logic.ProgButClick();
     EXPECT_EQ(logic.EdNrSerialText(), "00000100");
     EXPECT_EQ(rig.view.Get(Control::EdNrSerial), "00000100");

@@ -66,6 +66,13 @@ public:
     }
     void SetTimer1Enabled(bool e) override { timer1 = e; }
     void TerminateApplication() override { ++terminated; }
+    void PortOpenFailed(const PortOpenFailure& failure) override {
+        portFailures.push_back(failure);
+    }
+    void ImageLoadFailed(const ImageLoadFailure& failure) override {
+        loadFailures.push_back(failure);
+    }
+    void ProcessEnded(const ProcessOutcome& outcome) override { outcomes.push_back(outcome); }
 
     Text Get(Control c) const { return texts.count(c) ? texts.at(c) : Text(); }
     bool IsVisible(Control c) const { return visible.count(c) && visible.at(c); }
@@ -91,21 +98,27 @@ public:
     std::optional<std::string> chosenFile;
     bool timer1 = false;
     int terminated = 0;
+    std::vector<PortOpenFailure> portFailures;
+    std::vector<ImageLoadFailure> loadFailures;
+    std::vector<ProcessOutcome> outcomes;
 };
 
 // A programmer that runs a test's script instead of talking to a unit.
+// It ends with the outcome the test gives it.
 class ScriptedProgrammer final : public Programmer {
 public:
-    ScriptedProgrammer(std::function<void()> run, bool& stopped)
-        : run_(std::move(run)), stopped_(stopped) {}
-    void Run() override {
+    ScriptedProgrammer(std::function<void()> run, bool& stopped, const ProcessOutcome& outcome)
+        : run_(std::move(run)), stopped_(stopped), outcome_(outcome) {}
+    ProcessOutcome Run() override {
         if (run_) run_();
+        return outcome_;
     }
     void Stop() override { stopped_ = true; }
 
 private:
     std::function<void()> run_;
     bool& stopped_;
+    const ProcessOutcome& outcome_;
 };
 
 struct ShellRig {
@@ -131,7 +144,8 @@ struct ShellRig {
                                               std::uint32_t address) {
                     createdFor.push_back(unit.type);
                     addresses.push_back(address);
-                    return std::make_unique<ScriptedProgrammer>(programmerRun, stopped);
+                    return std::make_unique<ScriptedProgrammer>(programmerRun, stopped,
+                                                                scriptedOutcome);
                 };
             logic = std::make_unique<MainWindowLogic>(services);
         }
@@ -176,6 +190,7 @@ struct ShellRig {
     bool scripted = false;
     std::function<void()> programmerRun;
     bool stopped = false;
+    ProcessOutcome scriptedOutcome{ProcessOutcome::Kind::Failed, 5376 + 13};
     std::vector<int> createdFor;
     std::vector<std::uint32_t> addresses;
     std::unique_ptr<MainWindowLogic> logic;

@@ -79,7 +79,8 @@ void TerminalView::SetText(Control control, const Text& text) {
 }
 
 void TerminalView::PortOpenFailed(const PortOpenFailure& failure) {
-    PrintLine(settings_.err, "tarnik-cli: " + PortFailureText(failure.port, failure.failure));
+    PrintLine(settings_.err,
+              "tarnik-cli: " + PortFailureText(failure.port, failure.failure, failure.systemText));
 }
 
 void TerminalView::ImageLoadFailed(const ImageLoadFailure& failure) {

@@ -9,6 +9,9 @@
 #include "tools/clock.h"
 #include "tools/settings_store.h"
 
+#include <QTimer>
+
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -24,6 +27,13 @@ int main(int argc, char* argv[]) {
     tarnik::MainWindowLogic logic(
         {form, *settings, comm, clock, pump, tarnik::FormatImageDateQt, {}});
     form.SetLogic(&logic);
+    // A setting that could not be stored is said in the log, once the handler that wrote it
+    // has returned (the log line processes messages), and on stderr.
+    settings->OnWriteFailure([&form, &logic](const tarnik::Text& name, const std::string& why) {
+        const std::string line = "The setting \"" + name + "\" was not stored: " + why;
+        std::fprintf(stderr, "tarnik: %s\n", line.c_str());
+        QTimer::singleShot(0, &form, [&logic, line] { logic.LogLine(line); });
+    });
     app.SetExceptionHandler([&logic](const std::exception& error) { logic.ShowException(error); });
 
     const std::vector<std::string> args(argv + 1, argv + argc);

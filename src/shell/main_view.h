@@ -58,6 +58,7 @@ struct PortChoice {
 struct PortOpenFailure {
     Text port;
     OpenFailure failure = OpenFailure::Other;
+    std::string systemText; // the system's own words, when it gave any
 };
 
 // An image could not be loaded. messageShown: the window has already shown the message in a

@@ -549,7 +549,9 @@ ProcessOutcome MainWindowLogic::PortError() {
     SetInfoTx(kPortOpeningError);
     SetInfoTxColour(StatusColour::Red);
     SetWindowState(kReady);
-    const PortOpenFailure failure{services_.port.DeviceName(), services_.port.LastOpenFailure()};
+    const CommPort& port = services_.port;
+    const PortOpenFailure failure{port.DeviceName(), port.LastOpenFailure(),
+                                  port.LastOpenErrorText()};
     view_.PortOpenFailed(failure);
     return NothingRan(kPortOpeningError);
 }

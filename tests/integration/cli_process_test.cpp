@@ -112,6 +112,7 @@ TEST(CliProcess, MissingPortIsExplainedAndEndsWithMinusOne) {
     EXPECT_EQ(LastLine(r.out), "Exit status: -1");
     EXPECT_NE(r.out.find("Process status: Port opening error"), std::string::npos);
     EXPECT_NE(r.err.find("no such device"), std::string::npos);
+    EXPECT_NE(r.err.find("No such file or directory"), std::string::npos) << r.err; // errno's
 }
 
 TEST(CliProcess, DamagedImageIsReportedAndNothingIsOpened) {

@@ -79,7 +79,7 @@ TEST(CliTerminal, StatusChangesPrintedOnceAndPortFailureExplained) {
     view.SetText(Control::InfoTx, "Process status: Port opening error");
     EXPECT_EQ(rig.out.Text(), "Process status: Sleep\nProcess status: Port opening error\n");
     EXPECT_EQ(rig.err.Text(), ""); // the status line alone explains nothing
-    view.PortOpenFailed({"/dev/ttyUSB7", OpenFailure::PermissionDenied});
+    view.PortOpenFailed({"/dev/ttyUSB7", OpenFailure::PermissionDenied, "Permission denied"});
     const std::string err = rig.err.Text();
     EXPECT_NE(err.find("/dev/ttyUSB7"), std::string::npos);
     EXPECT_NE(err.find("permission denied"), std::string::npos);

@@ -145,6 +145,10 @@ void AudioUnit::OnCommand(const Command& command) {
 
 void AudioUnit::OnErase(const Command& command) {
     const UnitFaults& faults = Options().faults;
+    if (faults.eraseBusyMs > 0) {
+        OnLongErase(command);
+        return;
+    }
     if (!eraseStarted_) {
         eraseStarted_ = true;
         eraseDoneMs_ = FrameTime() + Options().eraseStepMs * static_cast<std::uint32_t>(
@@ -157,6 +161,28 @@ void AudioUnit::OnErase(const Command& command) {
     }
     Describe("erase command");
     AnswerStatus(command, faults.eraseFail ? 0x20 : 0x00);
+}
+
+void AudioUnit::OnLongErase(const Command& command) {
+    const UnitFaults& faults = Options().faults;
+    const std::uint8_t status = faults.eraseFail ? 0x20 : 0x00;
+    const bool seen = eraseKeys_.count(command.keptKey) > 0;
+    if (eraseStarted_ && static_cast<std::int32_t>(FrameTime() - eraseDoneMs_) < 0) {
+        eraseKeys_.insert(command.keptKey);
+        Describe("erase command (ignored: erasing)");
+        return;
+    }
+    // A frame of the erasure just done, sent once more: answered at once.
+    if (eraseStarted_ && seen) {
+        Describe("erase command again");
+        AnswerStatus(command, status);
+        return;
+    }
+    eraseStarted_ = true;
+    eraseKeys_ = {command.keptKey};
+    eraseDoneMs_ = FrameTime() + faults.eraseBusyMs;
+    Describe("erase command (answered when the erasure is done)");
+    AnswerStatus(command, status, faults.eraseBusyMs);
 }
 
 void AudioUnit::CompareWithImage(RecordEntry& entry, const ReceivedRecord& received,

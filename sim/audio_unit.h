@@ -6,6 +6,7 @@
 #include "sim/unit_model.h"
 
 #include <map>
+#include <set>
 
 namespace tarnik::sim {
 
@@ -29,6 +30,8 @@ private:
     // Moves the command sequence on; false when the command is out of order.
     bool Advance(std::uint8_t code, bool& repeat);
     void OnErase(const Command& command);
+    // An erasure that takes the whole busy time and answers the frame that started it.
+    void OnLongErase(const Command& command);
     void OnRecord(const Command& command, bool repeat, bool verification);
     void CheckPassComplete(bool verification);
     void AnswerStatus(const Command& command, std::uint8_t status, std::uint32_t delayMs = 0);
@@ -36,6 +39,9 @@ private:
     int stage_ = -1;
     bool eraseStarted_ = false;
     std::uint32_t eraseDoneMs_ = 0;
+    // Kept keys of the erase frames of the last erasure: the one that started it and those
+    // that came while it ran. Any other erase frame starts another erasure.
+    std::set<std::uint16_t> eraseKeys_;
     bool verificationFailed_ = false;
     std::map<int, Text> programmed_; // record index -> data as programmed
 };

@@ -310,11 +310,15 @@ void NetworkUnit::OnRecord(const Frame& frame, std::uint16_t key, const Text& pl
     received.address = WordAt(plain, 4);
     received.key = key;
     received.checksumOk = NetChecksumOk(plain);
+    if (LostOnLine(received)) return;
     const RecordEntry& entry = RegisterRecord(received).entry;
     if (RecordFaultStrikes(entry) || !entry.checksumOk) return;
     const RecordList* image = Image();
     const bool last = image && static_cast<std::size_t>(entry.index) + 1 == image->size();
-    AnswerScrambled(Bytes({static_cast<std::uint8_t>(last ? 0x01 : 0x12)}), key);
+    const Text payload = Bytes({static_cast<std::uint8_t>(last ? 0x01 : 0x12)});
+    AnswerScrambled(payload, key);
+    if (const auto again = Options().faults.recordAnswerAgainMs)
+        AnswerAgain(ScrambledAnswerBytes(payload, key), *again);
 }
 
 } // namespace tarnik::sim

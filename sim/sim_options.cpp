@@ -85,10 +85,24 @@ std::string SimUsage() {
            "                  [--version 1.05] [--date YYYY-MM-DD] [--boot-type-bit7] [--wire]\n"
            "                  [--report FILE] [--idle-timeout-ms N] [--hangup-grace-ms N]\n"
            "                  [--erase-ms N] [--seed N] [faults...]\n"
+           "--image is required for the network modules (types 4, 9 and 15): they answer\n"
+           "their last record differently, so they must know which one it is.\n"
            "faults: --silent --wrong-type --bootloader-active --erase-progress 1,1,2\n"
            "        --erase-fail --drop-ack N --noise --hangup-at-record N\n"
            "        --answer-delay-ms N --verify-mismatch N   (records count from 0)\n"
            "        --noise-rate PERCENT --duplicate-answers --foreign-address\n"
+           "  --answer-delay-ms N      every answer comes N ms late (the audio unit's host\n"
+           "                           copes with any delay up to 1000 ms)\n"
+           "  --erase-busy-ms N        audio unit: an erase command starts an erasure of N ms;\n"
+           "                           frames that arrive meanwhile are ignored, and the frame\n"
+           "                           that started it is answered when it is done\n"
+           "  --record-answer-again-ms N\n"
+           "                           network modules: every record is answered twice, the\n"
+           "                           second copy N ms after the first, on a read of its own\n"
+           "  --lose-record N          network modules: the first frame of record N is lost on\n"
+           "                           the line (neither booked nor answered)\n"
+           "  --chunk-bytes N          answers reach the host in pieces of at most N bytes,\n"
+           "                           each on a read of its own (as a USB adapter hands them)\n"
            "Prints \"PTY <path>\", serves one session on that pseudo-terminal and exits 0 when\n"
            "the host did what a correct host does, 1 otherwise.\n";
 }
@@ -163,6 +177,20 @@ ParseOutcome ParseSimArguments(const std::vector<std::string>& args, SimOptions&
          }},
         {"--answer-delay-ms",
          [&](const std::string& v) { return ParseNumber(v, faults.answerDelayMs); }},
+        {"--erase-busy-ms",
+         [&](const std::string& v) {
+             return ParseNumber(v, faults.eraseBusyMs) && faults.eraseBusyMs > 0;
+         }},
+        {"--record-answer-again-ms",
+         [&](const std::string& v) {
+             faults.recordAnswerAgainMs = 0;
+             return ParseNumber(v, *faults.recordAnswerAgainMs);
+         }},
+        {"--lose-record", [&](const std::string& v) { return ParseIndex(v, faults.loseRecord); }},
+        {"--chunk-bytes",
+         [&](const std::string& v) {
+             return ParseNumber(v, faults.chunkBytes) && faults.chunkBytes > 0;
+         }},
     };
 
     CLI::App app;
@@ -193,6 +221,12 @@ ParseOutcome ParseSimArguments(const std::vector<std::string>& args, SimOptions&
         if (!valued.at(name)(value)) return {false, false, "bad value for " + name + ": " + value};
     }
     if (!typeGiven) return {false, false, "--type N (0..18) is required"};
+    // Without its image a network module cannot tell its last record, which it answers
+    // differently: the host would wait for an answer that never comes.
+    if (IsNetworkUnit(unit.unitType) && options.imagePath.empty())
+        return {false, false,
+                "--image FILE is required for unit type " + std::to_string(unit.unitType) +
+                    ": a network module answers its last record differently"};
     return {true, false, {}};
 }
 

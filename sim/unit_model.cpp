@@ -75,6 +75,14 @@ bool SameStopBits(TStopbits a, TStopbits b) {
     return (a == sb1_0) == (b == sb1_0);
 }
 
+bool Reached(std::uint32_t nowMs, std::uint32_t dueMs) {
+    return static_cast<std::int32_t>(nowMs - dueMs) >= 0;
+}
+
+// The pause after bytes that reach the host on a read of their own: the default latency timer
+// of a common USB serial adapter, which hands its bytes over in such pieces.
+constexpr std::uint32_t kOwnReadGapMs = 16;
+
 } // namespace
 
 UnitModel::UnitModel(UnitOptions options)
@@ -96,10 +104,18 @@ void UnitModel::OnHostBytes(const Text& bytes, std::uint32_t nowMs, const LineSe
 
 Text UnitModel::TakeUnitBytes(std::uint32_t nowMs) {
     Advance(nowMs);
+    if (quietUntil_ && !Reached(nowMs, *quietUntil_)) return Text();
+    quietUntil_.reset();
     Text due;
-    while (!out_.empty() && static_cast<std::int32_t>(nowMs - out_.front().dueMs) >= 0) {
-        due += out_.front().bytes;
+    while (!out_.empty() && Reached(nowMs, out_.front().dueMs)) {
+        const Output next = out_.front();
+        if (next.ownRead && !due.empty()) break;
+        due += next.bytes;
         out_.pop_front();
+        if (next.ownRead) {
+            quietUntil_ = nowMs + kOwnReadGapMs;
+            break;
+        }
     }
     return hungUp_ ? Text() : due;
 }
@@ -143,7 +159,10 @@ std::optional<std::uint32_t> UnitModel::NextEventMs() const {
         if (!next || static_cast<std::int32_t>(t - *next) < 0) next = t;
     };
     if (!arrivals_.empty()) consider(arrivals_.front().dueMs);
-    if (!out_.empty()) consider(out_.front().dueMs);
+    if (!out_.empty()) {
+        const std::uint32_t due = out_.front().dueMs;
+        consider(quietUntil_ && !Reached(due, *quietUntil_) ? *quietUntil_ : due);
+    }
     if (!in_.empty()) consider(stamps_.back().timeMs + options_.staleFrameMs + 1);
     return next;
 }
@@ -250,12 +269,31 @@ bool UnitModel::AddressOk(std::uint8_t address) {
     return false;
 }
 
+bool UnitModel::IsRepeat(const ReceivedRecord& received) const {
+    const bool verification = received.pass == RecordText::Verification;
+    const std::vector<RecordEntry>& entries =
+        verification ? report_.verifications : report_.records;
+    const Text& last = verification ? lastVerification_ : lastRecord_;
+    return received.mayRepeat && !entries.empty() && received.identity == last;
+}
+
+bool UnitModel::LostOnLine(const ReceivedRecord& received) {
+    if (recordLost_ || options_.faults.loseRecord < 0 || IsRepeat(received)) return false;
+    const std::vector<RecordEntry>& entries =
+        received.pass == RecordText::Verification ? report_.verifications : report_.records;
+    const int index = static_cast<int>(entries.size()) + received.firstIndex;
+    if (index != options_.faults.loseRecord) return false;
+    recordLost_ = true;
+    Describe("record " + std::to_string(index) + " (lost on the line)");
+    return true;
+}
+
 UnitModel::RegisteredRecord UnitModel::RegisterRecord(const ReceivedRecord& received) {
     const bool verification = received.pass == RecordText::Verification;
     std::vector<RecordEntry>& entries = verification ? report_.verifications : report_.records;
     Text& last = verification ? lastVerification_ : lastRecord_;
     const std::string kind = verification ? "verification record " : "record ";
-    const bool repeat = received.mayRepeat && !entries.empty() && received.identity == last;
+    const bool repeat = IsRepeat(received);
     if (!repeat) {
         const int index = static_cast<int>(entries.size()) + received.firstIndex;
         entries.push_back(NewRecordEntry(received, index, kind));
@@ -314,6 +352,13 @@ void UnitModel::Answer(const Text& bytes, std::uint32_t extraDelayMs) {
     if (options_.faults.noise && NoiseFollows()) QueueOutput(Junk(), lastOutputDue_ + 1);
 }
 
+void UnitModel::AnswerAgain(const Text& bytes, std::uint32_t afterMs) {
+    if (hungUp_ || Silent()) return;
+    QueueOutput(bytes,
+                frameTime_ + options_.processingDelayMs + options_.faults.answerDelayMs + afterMs,
+                true);
+}
+
 bool UnitModel::NoiseFollows() {
     if (options_.faults.noisePercent >= 100) return true;
     return std::uniform_int_distribution<std::uint32_t>(0, 99)(noise_) <
@@ -321,10 +366,24 @@ bool UnitModel::NoiseFollows() {
 }
 
 void UnitModel::AnswerScrambled(const Text& payload, std::uint16_t key, std::uint32_t delayMs) {
-    Answer(Bytes({0xEE, 0xEE, AnswerAddress()}) + ScrambleRun(payload, key), delayMs);
+    Answer(ScrambledAnswerBytes(payload, key), delayMs);
 }
 
-void UnitModel::QueueOutput(const Text& bytes, std::uint32_t dueMs) {
+Text UnitModel::ScrambledAnswerBytes(const Text& payload, std::uint16_t key) const {
+    return Bytes({0xEE, 0xEE, AnswerAddress()}) + ScrambleRun(payload, key);
+}
+
+void UnitModel::QueueOutput(const Text& bytes, std::uint32_t dueMs, bool ownRead) {
+    const std::size_t chunk = options_.faults.chunkBytes;
+    if (chunk == 0 || bytes.size() <= chunk) {
+        QueueOne(bytes, dueMs, ownRead || chunk > 0);
+        return;
+    }
+    for (std::size_t at = 0; at < bytes.size(); at += chunk)
+        QueueOne(bytes.substr(at, chunk), dueMs, true);
+}
+
+void UnitModel::QueueOne(const Text& bytes, std::uint32_t dueMs, bool ownRead) {
     if (options_.wire) {
         if (!out_.empty() && static_cast<std::int32_t>(dueMs - lastOutputDue_) < 0)
             dueMs = lastOutputDue_;
@@ -334,7 +393,7 @@ void UnitModel::QueueOutput(const Text& bytes, std::uint32_t dueMs) {
     if (!out_.empty() && static_cast<std::int32_t>(dueMs - lastOutputDue_) < 0)
         dueMs = lastOutputDue_;
     lastOutputDue_ = dueMs;
-    out_.push_back({dueMs, bytes});
+    out_.push_back({dueMs, bytes, ownRead});
 }
 
 Text UnitModel::Junk() {
@@ -352,6 +411,7 @@ Text UnitModel::Junk() {
 void UnitModel::DropLine() {
     hungUp_ = true;
     out_.clear();
+    quietUntil_.reset();
     EndSession("the unit dropped the line");
 }
 

@@ -127,6 +127,9 @@ protected:
     // difference from the image are violations. A resend counts as one more attempt at the
     // last record. Describes the frame as the record.
     RegisteredRecord RegisterRecord(const ReceivedRecord& received);
+    // The injected loss of a record's first frame on the line: true (and the frame described
+    // as lost) when this frame is it. A lost frame is neither booked nor answered.
+    bool LostOnLine(const ReceivedRecord& received);
     // The injected record faults: the unit drops the line at one record, or leaves the first
     // try of one unanswered. True when the record gets no answer.
     bool RecordFaultStrikes(const RecordEntry& entry);
@@ -135,11 +138,15 @@ protected:
     // Queues an answer, due the processing delay (plus extraDelayMs, the injected answer
     // delay and its time on the wire) after the frame being handled.
     void Answer(const Text& bytes, std::uint32_t extraDelayMs = 0);
+    // Queues a second copy of an answer, afterMs after the first would be due, on a read of
+    // its own.
+    void AnswerAgain(const Text& bytes, std::uint32_t afterMs);
     // Whether junk follows this answer (noise at the configured rate).
     bool NoiseFollows();
     // Answers EE EE, the unit's address and the payload scrambled from `key` (the bootloaders
     // of the main family and of the network modules).
     void AnswerScrambled(const Text& payload, std::uint16_t key, std::uint32_t delayMs = 0);
+    Text ScrambledAnswerBytes(const Text& payload, std::uint16_t key) const;
     void DropLine();
     void Complete(const std::string& reason);
     std::uint32_t FrameTime() const { return frameTime_; }
@@ -168,12 +175,15 @@ private:
     struct Output {
         std::uint32_t dueMs;
         Text bytes;
+        bool ownRead = false; // reaches the host alone, with a pause after it
     };
 
     void TakeArrivals(std::uint32_t nowMs);
     void ParseBuffered();
     void DropStalePartial(std::uint32_t nowMs);
-    void QueueOutput(const Text& bytes, std::uint32_t dueMs);
+    void QueueOutput(const Text& bytes, std::uint32_t dueMs, bool ownRead = false);
+    void QueueOne(const Text& bytes, std::uint32_t dueMs, bool ownRead);
+    bool IsRepeat(const ReceivedRecord& received) const;
     Text Junk();
     RecordEntry NewRecordEntry(const ReceivedRecord& received, int index, const std::string& kind);
 
@@ -185,6 +195,8 @@ private:
     std::deque<Output> out_;
     std::uint32_t lastArrivalDue_ = 0;
     std::uint32_t lastOutputDue_ = 0;
+    std::optional<std::uint32_t> quietUntil_; // nothing reaches the host before this
+    bool recordLost_ = false;
     std::uint32_t frameTime_ = 0;
     bool hungUp_ = false;
     std::mt19937 noise_;

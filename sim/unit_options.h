@@ -53,7 +53,18 @@ struct UnitFaults {
     int dropAck = -1;        // the first try of this record (index from 0) gets no answer
     int hangupAtRecord = -1; // the unit drops the line when this record arrives
     int verifyMismatch = -1; // this record fails verification
+    int loseRecord = -1;     // the first frame of this record is lost on the line: not booked,
+                             // not answered (network modules)
     std::uint32_t answerDelayMs = 0;
+    // Network modules answer every record a second time, this long after the first answer and
+    // on a read of its own.
+    std::optional<std::uint32_t> recordAnswerAgainMs;
+    // Audio unit: an erase command starts an erasure of this length; frames that arrive
+    // meanwhile are ignored, and the frame that started it is answered when it is done.
+    std::uint32_t eraseBusyMs = 0;
+    // The unit's answers reach the host in pieces of at most this many bytes, each on a read
+    // of its own (0: whole).
+    std::uint32_t chunkBytes = 0;
 
     // True when a correct host cannot finish the session against these faults.
     bool BlockCompletion() const {

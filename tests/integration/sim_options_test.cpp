@@ -12,7 +12,7 @@ TEST(SimOptions, ReadsUnitIdentityAndFaults) {
     const ParseOutcome outcome = ParseSimArguments(
         {"--type", "9", "--address=1F", "--serial", "0A0B0C0D", "--version", "2.13", "--date",
          "2024-02-29", "--wire", "--erase-progress", "1,1,2", "--drop-ack", "3", "--noise",
-         "--answer-delay-ms=40", "--report", "out.json"},
+         "--answer-delay-ms=40", "--report", "out.json", "--image=unit.bin"},
         options);
     ASSERT_TRUE(outcome.ok) << outcome.error;
     EXPECT_EQ(options.unit.unitType, 9);
@@ -54,6 +54,9 @@ TEST(SimOptions, RefusesBadArguments) {
         {"--type", "1", "--frobnicate"},
         {"--type", "1", "--noise-rate", "0"},
         {"--type", "1", "--noise-rate", "101"},
+        {"--type", "9"}, // a network module needs its image
+        {"--type", "5", "--chunk-bytes", "0"},
+        {"--type", "5", "--erase-busy-ms", "0"},
     };
     for (const auto& args : bad) {
         SimOptions options;

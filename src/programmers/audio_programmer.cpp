@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <string>
 
 namespace tarnik {
@@ -28,6 +29,9 @@ constexpr std::uint32_t kDispatchIntervalMs = 100;
 constexpr std::uint32_t kCommandTimeoutMs = 5000;
 constexpr std::uint32_t kEraseTimeoutMs = 30000;
 constexpr std::uint32_t kRecordTimeoutMs = 5000;
+// A new frame (with a new key) no sooner than this after the step's last one.
+constexpr std::uint32_t kResendMs = 100;
+constexpr std::uint32_t kEraseResendMs = 10000;
 constexpr std::uint32_t kStopSleepMs = 100;
 
 const std::array<Text, 21> kStepNames = {
@@ -59,20 +63,6 @@ std::uint8_t CheckByte(std::span<const std::uint8_t> bytes) {
     for (const std::uint8_t b : bytes)
         check ^= b;
     return check;
-}
-
-// The steps after which nothing more goes to the unit.
-bool IsFinal(int step) {
-    switch (step) {
-    case TVAUDIO_WR::kNone:
-    case TVAUDIO_WR::kEndingProcess:
-    case TVAUDIO_WR::kWrongUnit:
-    case TVAUDIO_WR::kError:
-    case TVAUDIO_WR::kInterrupting:
-        return true;
-    default:
-        return step > TVAUDIO_WR::kInterrupting;
-    }
 }
 
 } // namespace
@@ -152,7 +142,7 @@ void TVAUDIO_WR::SetStep(int step) {
 
 void TVAUDIO_WR::ResetStepState() {
     stepStart_ = context_.link.TickMs();
-    frameKey_ = -1;
+    keptKeys_.clear();
     context_.link.ClearRxText();
 }
 
@@ -168,9 +158,9 @@ void TVAUDIO_WR::RunProcess() {
             if (now - lastDispatch < kDispatchIntervalMs) continue;
             lastDispatch = now;
             Dispatch();
-            // The last frame goes out again on a dispatch that composed none, but nothing
-            // goes to the unit once the process has ended, failed or been interrupted.
-            if (sendLength_ > 0 && !IsFinal(steps_.Current()))
+            // The last frame goes out again on a dispatch that composed none, the end steps'
+            // included; nothing goes to the unit after STOP.
+            if (sendLength_ > 0 && !steps_.Interrupted())
                 context_.link.SendBlock(sendBuffer_, sendLength_);
         }
     } catch (...) {
@@ -186,28 +176,28 @@ void TVAUDIO_WR::Dispatch() {
         SetStep(kIdentification);
         break;
     case kIdentification:
-        CommandStep(kIdentifyCommand, {}, kCommandTimeoutMs, kConnection);
+        CommandStep(kIdentifyCommand, {}, kCommandTimeoutMs, kResendMs, kConnection);
         break;
     case kConnection:
-        CommandStep(kConnectCommand, {}, kCommandTimeoutMs, kBooting);
+        CommandStep(kConnectCommand, {}, kCommandTimeoutMs, kResendMs, kBooting);
         break;
     case kBooting:
         SetStep(kIdentifyInBootloader);
         break;
     case kIdentifyInBootloader:
-        CommandStep(kIdentifyCommand, {}, kCommandTimeoutMs, kErase);
+        CommandStep(kIdentifyCommand, {}, kCommandTimeoutMs, kResendMs, kErase);
         break;
     case kEraseError:
         break;
     case kErase:
-        CommandStep(kEraseCommand, {}, kEraseTimeoutMs, kErased);
+        CommandStep(kEraseCommand, {}, kEraseTimeoutMs, kEraseResendMs, kErased);
         break;
     case kErased:
         context_.view.SetPBarVisible(true);
         SetStep(kStartProgramming);
         break;
     case kStartProgramming:
-        CommandStep(kStartProgrammingCommand, {}, kCommandTimeoutMs, kProgramming);
+        CommandStep(kStartProgrammingCommand, {}, kCommandTimeoutMs, kResendMs, kProgramming);
         recordIndex_ = 0;
         break;
     case kProgramming:
@@ -217,20 +207,20 @@ void TVAUDIO_WR::Dispatch() {
         SetStep(kEndingProgramming);
         break;
     case kEndingProgramming:
-        CommandStep(kEndProgrammingCommand, {}, kCommandTimeoutMs, kStartVerification);
+        CommandStep(kEndProgrammingCommand, {}, kCommandTimeoutMs, kResendMs, kStartVerification);
         break;
     case kStartVerification:
-        CommandStep(kStartVerificationCommand, {}, kCommandTimeoutMs, kVerification);
+        CommandStep(kStartVerificationCommand, {}, kCommandTimeoutMs, kResendMs, kVerification);
         recordIndex_ = 0;
         break;
     case kVerification:
         RecordStep(kVerifyRecordCommand, kEndVerification);
         break;
     case kEndVerification:
-        CommandStep(kEndVerificationCommand, {}, kCommandTimeoutMs, kStartApplication);
+        CommandStep(kEndVerificationCommand, {}, kCommandTimeoutMs, kResendMs, kStartApplication);
         break;
     case kStartApplication:
-        CommandStep(kStartApplicationCommand, {}, kCommandTimeoutMs, kEndingProcess);
+        CommandStep(kStartApplicationCommand, {}, kCommandTimeoutMs, kResendMs, kEndingProcess);
         break;
     default: // 0, 13, 17, 19, 20 and anything above: the process is over
         finished_ = true;
@@ -241,26 +231,33 @@ void TVAUDIO_WR::Dispatch() {
 // ---- command and record steps ----------------------------------------------------------
 
 bool TVAUDIO_WR::CommandStep(std::uint8_t command, std::span<const std::uint8_t> data,
-                             std::uint32_t timeoutMs, std::optional<int> next) {
+                             std::uint32_t timeoutMs, std::uint32_t resendMs,
+                             std::optional<int> next) {
     const std::optional<std::uint8_t> status = TakeAnswer(command);
     if (status && *status > 0) {
         SetStep(kError);
         return false;
     }
-    // An answer taken in this pass counts even when it is found just after the time-out.
-    if (!status && SinceStepStart() > timeoutMs) {
+    // An answer that is first found after the time-out has come too late.
+    if (SinceStepStart() > timeoutMs) {
         SetStep(kError);
         return false;
     }
-    // Every pass sends a frame with a fresh key, the accepting one included.
+    // The pass that takes the answer composes like any other: its frame goes out once more.
+    if (keptKeys_.empty() || context_.link.TickMs() - lastCompose_ >= resendMs)
+        ComposeFrame(command, data);
+    if (!status) return false;
+    if (next) SetStep(*next);
+    return true;
+}
+
+void TVAUDIO_WR::ComposeFrame(std::uint8_t command, std::span<const std::uint8_t> data) {
     const audio_frame::Composed composed =
         audio_frame::Compose(sendBuffer_, static_cast<std::uint8_t>(unitAddress_ & 0xFF), command,
                              data, context_.keys.NextKey());
     sendLength_ = composed.length;
-    frameKey_ = composed.keptKey;
-    if (!status) return false;
-    if (next) SetStep(*next);
-    return true;
+    keptKeys_.push_back(composed.keptKey);
+    lastCompose_ = context_.link.TickMs();
 }
 
 void TVAUDIO_WR::RecordStep(std::uint8_t command, int next) {
@@ -279,7 +276,7 @@ void TVAUDIO_WR::RecordStep(std::uint8_t command, int next) {
             return;
         }
         const std::span<const std::uint8_t> data(record.dataArea.data(), record.length);
-        if (!CommandStep(command, data, kRecordTimeoutMs, std::nullopt)) return;
+        if (!CommandStep(command, data, kRecordTimeoutMs, kResendMs, std::nullopt)) return;
     }
     NextRecord();
 }
@@ -320,26 +317,35 @@ std::optional<std::uint8_t> TVAUDIO_WR::TakeAnswer(std::uint8_t command) {
         }
         const std::span<const std::uint8_t> candidate(&ring[static_cast<std::size_t>(m)],
                                                       audio_frame::kAnswerSize);
-        const std::optional<std::uint8_t> status =
-            frameKey_ < 0
-                ? std::nullopt
-                : audio_frame::StatusOf(candidate, static_cast<std::uint16_t>(frameKey_),
-                                        static_cast<std::uint8_t>(unitAddress_ & 0xFF), command);
+        const std::optional<std::uint8_t> status = StatusUnderKeptKeys(candidate, command);
         if (status) {
             DropReceived(m + static_cast<int>(audio_frame::kAnswerSize));
             return status;
         }
-        // Not an answer to the last frame (an answer to an older one, or a marker inside
-        // junk): drop its first byte and look further, so a real answer behind it is found.
+        // Not an answer to a frame of this step (an answer to an earlier step's, or a marker
+        // inside junk): drop its first byte and look further, so a real answer behind it is
+        // found.
         DropReceived(m + 1);
     }
+}
+
+std::optional<std::uint8_t> TVAUDIO_WR::StatusUnderKeptKeys(std::span<const std::uint8_t> candidate,
+                                                            std::uint8_t command) const {
+    for (const std::uint16_t key : keptKeys_) {
+        if (const auto status = audio_frame::StatusOf(
+                candidate, key, static_cast<std::uint8_t>(unitAddress_ & 0xFF), command))
+            return status;
+    }
+    return std::nullopt;
 }
 
 void TVAUDIO_WR::DropReceived(int count) {
     auto& link = context_.link;
     const int fill = std::clamp(link.RxRingPos, 0, TFUstaw::kRingSize);
     count = std::clamp(count, 0, fill);
-    std::copy(link.RxRing.begin() + count, link.RxRing.begin() + fill, link.RxRing.begin());
+    // The bytes kept move to the front over the ones dropped: the ranges overlap.
+    std::memmove(link.RxRing.data(), link.RxRing.data() + count,
+                 static_cast<std::size_t>(fill - count));
     link.RxRingPos = fill - count;
 }
 

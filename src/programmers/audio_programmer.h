@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <vector>
 
 namespace tarnik {
 
@@ -96,16 +97,21 @@ public:
 private:
     void RunProcess();
     void Dispatch();
-    // Takes the answer to the last frame, times the step out, composes the next frame; true
-    // when the unit accepted the command (the step then moves to next, when one is given).
+    // Takes an answer, times the step out, and composes a new frame once the resend interval
+    // has passed (the poll loop sends the last one again meanwhile); true when the unit
+    // accepted the command (the step then moves to next, when one is given).
     bool CommandStep(std::uint8_t command, std::span<const std::uint8_t> data,
-                     std::uint32_t timeoutMs, std::optional<int> next);
+                     std::uint32_t timeoutMs, std::uint32_t resendMs, std::optional<int> next);
     void RecordStep(std::uint8_t command, int next);
     void NextRecord();
-    // The status of the answer to the last frame, if it has come. Answers are consumed from
-    // the receive area once taken; answers to older frames do not check out under the
-    // current key and are consumed and ignored.
+    void ComposeFrame(std::uint8_t command, std::span<const std::uint8_t> data);
+    // The status of an answer to a frame of this step (of this record in the record steps), if
+    // one has come. Answers are consumed from the receive area once taken; answers that check
+    // out under none of the kept keys (to the frames of an earlier step, or junk) are consumed
+    // and ignored.
     std::optional<std::uint8_t> TakeAnswer(std::uint8_t command);
+    std::optional<std::uint8_t> StatusUnderKeptKeys(std::span<const std::uint8_t> candidate,
+                                                    std::uint8_t command) const;
     void DropReceived(int count);
     std::uint32_t SinceStepStart();
 
@@ -116,7 +122,10 @@ private:
     bool running_ = false;
     bool done_ = false;
     std::uint32_t stepStart_ = 0;
-    std::int32_t frameKey_ = -1; // -1 while no frame of this step has been composed
+    // The key kept for the answer of each frame composed since the step (or the record)
+    // began: a unit may answer any of them, and late.
+    std::vector<std::uint16_t> keptKeys_;
+    std::uint32_t lastCompose_ = 0;
     int recordIndex_ = 0;
     Block sendBuffer_{};
     int sendLength_ = 0;

@@ -9,6 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+#include <tuple>
+#include <utility>
+
 namespace tarnik::test {
 namespace {
 
@@ -196,6 +200,9 @@ TEST(AudioProgrammer, FailuresEndInTheStepThatFailed) {
         {"erasure beyond 30 s", AudioRecords(2), [](auto& o) { o.eraseStepMs = 31000; }, 7 + 5376,
          "Erasing Block No 1 memory...", 30000},
         {"record too long for a frame", tooLong, [](auto&) {}, 10 + 5376, "Programming ..."},
+        // The check byte fits the answer, but the answer is not this unit's.
+        {"answers from another address", AudioRecords(2),
+         [](auto& o) { o.faults.foreignAddress = true; }, 2 + 5376, "Unit identification", 5000},
     };
     for (const Case& c : cases) {
         sim::UnitOptions options;
@@ -259,6 +266,60 @@ TEST(AudioProgrammer, AnswersThatDoNotCheckOutAreIgnored) {
         EXPECT_TRUE(rig.unit->HostCorrect()) << name << "\n" << rig.Violations();
     }
     EXPECT_GE(answers, 3);
+}
+
+// An answer is taken under the key of whichever frame of the step (or record) it answers, so
+// answers later than the next frame count; the erasure resends its frame unchanged for 10 s,
+// so a unit busy erasing answers the frame that started it.
+TEST(AudioProgrammer, LateAnswersAndLongErasuresAreTaken) {
+    for (const auto& [delayMs, eraseMs] :
+         {std::pair{120u, 0u}, {1000u, 0u}, {0u, 1500u}, {0u, 25000u}}) {
+        sim::UnitOptions options;
+        options.faults.answerDelayMs = delayMs;
+        options.faults.eraseBusyMs = eraseMs;
+        AudioRig rig(AudioRecords(3), options);
+        rig.Run();
+        EXPECT_EQ(rig.exitStatus, 18) << delayMs << " " << eraseMs;
+        EXPECT_TRUE(rig.unit->HostCorrect()) << rig.Violations();
+        std::set<Text> eraseFrames;
+        for (const auto& f : rig.unit->Report().frames)
+            if (f.what.rfind("erase command", 0) == 0) eraseFrames.insert(f.bytes);
+        EXPECT_EQ(eraseFrames.size(), eraseMs / 10000 + 1) << eraseMs;
+    }
+}
+
+// The time-out is looked at before an answer is taken; the pass that ends a step and the end
+// step itself send the last frame once more, as the poll loop does after every dispatch.
+TEST(AudioProgrammer, TimeOutComesFirstAndTheLastPassesSendTheLastFrame) {
+    const std::tuple<int, int, Text> cases[] = {
+        {-1, 2 + 5376, "An error occurred. Unit identification"},
+        {-1, 18, "Ending process"},
+        {2, 15 + 5376, "An error occurred. Verification"}};
+    for (const auto& [mismatch, exitStatus, stepLine] : cases) {
+        sim::UnitOptions options;
+        options.faults.verifyMismatch = mismatch;
+        AudioRig rig(AudioRecords(3), options);
+        // The first case's answers reach the host only after the identification's 5 s.
+        auto held = std::make_shared<Text>();
+        if (exitStatus == 2 + 5376) {
+            rig.tap.change = [&rig, held](const Text& bytes) {
+                const auto start = rig.view.StatusTime("Process status: Unit identification");
+                *held += bytes;
+                if (start && rig.clock.TickMs() - *start <= 5000) return Text();
+                return std::exchange(*held, Text());
+            };
+        }
+        rig.view.pumpInLogLine = true;
+        int writesAtLine = -1;
+        rig.pump.AddHook([&] {
+            if (writesAtLine < 0 && !rig.view.log.empty() &&
+                rig.view.log.back() == "-------" + stepLine)
+                writesAtLine = rig.tap.hostWrites;
+        });
+        rig.Run();
+        EXPECT_EQ(rig.exitStatus, exitStatus) << stepLine;
+        EXPECT_EQ(rig.tap.hostWrites - writesAtLine, 2) << stepLine;
+    }
 }
 
 TEST(AudioProgrammer, StopInEveryPhaseIsFinal) {

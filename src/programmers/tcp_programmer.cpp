@@ -4,6 +4,7 @@
 #include "tools/hexcodec.h"
 #include "tools/scrambler.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <optional>
@@ -189,6 +190,7 @@ void TTCP_WR::Configure(std::uint32_t unitAddress, std::uint8_t modelCode) {
 
 void TTCP_WR::StartProcess() {
     extended_ = false;
+    recordAnswers_.clear();
     switch (steps_.Current()) {
     case 0:
         SetStep(kSleep);
@@ -473,9 +475,8 @@ void TTCP_WR::ConnectionEstablishment() {
 void TTCP_WR::BootIdentification() {
     StepPollSleep();
     const Text& rx = context_.link.RxText;
-    const std::size_t at = BootAnswerPosition(rx);
-    // The unit type byte must have arrived: a marker at the end of noise is not an answer yet.
-    if (at != Text::npos && rx.size() >= kBootAnswerMinimum && rx.size() > at + 3) {
+    if (const std::optional<std::size_t> found = BootAnswerPosition(rx)) {
+        const std::size_t at = *found;
         const int n = extended_ ? 7 : 6;
         std::array<std::uint8_t, 40> answer{}; // address byte, then the payload
         for (int i = 0; i <= n; ++i) {
@@ -506,14 +507,23 @@ void TTCP_WR::BootIdentification() {
     lastSend_ = Now();
 }
 
-std::size_t TTCP_WR::BootAnswerPosition(const Text& rx) const {
+std::optional<std::size_t> TTCP_WR::BootAnswerPosition(const Text& rx) const {
     // The connect command went out on every pass until its answer came, so answers to the
     // repeated frames may still arrive now. They are copies of the answer already taken and
     // are passed over; read as the boot identification they would tell a foreign unit type.
+    // An adapter may hand a copy over in pieces: the first bytes of one are not an answer yet.
     std::size_t at = rx.find(kScrambledMarker);
-    while (at != Text::npos && !connectAnswer_.empty() &&
-           rx.compare(at, connectAnswer_.size(), connectAnswer_) == 0)
-        at = rx.find(kScrambledMarker, at + connectAnswer_.size());
+    const std::size_t copy = connectAnswer_.size();
+    while (at != Text::npos && copy > 0) {
+        const std::size_t rest = rx.size() - at;
+        if (rx.compare(at, std::min(rest, copy), connectAnswer_, 0, std::min(rest, copy)) != 0)
+            break;
+        if (rest < copy) return std::nullopt;
+        at = rx.find(kScrambledMarker, at + copy);
+    }
+    // The unit type byte must have arrived: a marker at the end of noise is not an answer yet.
+    if (at == Text::npos || rx.size() < kBootAnswerMinimum || rx.size() <= at + 3)
+        return std::nullopt;
     return at;
 }
 
@@ -533,7 +543,11 @@ void TTCP_WR::Erasure() {
 
 void TTCP_WR::Programming() {
     StepPollSleep();
+    DropLateRecordAnswers();
     if (ExpectedAnswerReceived()) {
+        const Text& rx = context_.link.RxText;
+        recordAnswers_.insert(rx.find(frame_.expectedAnswer) != Text::npos ? frame_.expectedAnswer
+                                                                           : rx);
         if (lastRecord_) {
             SetStep(kEndOfProgramming);
             return;
@@ -562,6 +576,21 @@ void TTCP_WR::Programming() {
     lastSend_ = Now();
     ShowProgress();
     Send(frame);
+}
+
+// A unit may answer a record twice (its first answer late, the resend answered too), and the
+// second copy may come while a later record's frame is in flight, where the tolerant test could
+// take it for that record's answer and skip a record the unit never got. Bytes that
+// acknowledged a record are therefore a late copy when they come again, unless they are also
+// exactly the answer the current record awaits.
+void TTCP_WR::DropLateRecordAnswers() {
+    Text& rx = context_.link.RxText;
+    for (const Text& copy : recordAnswers_) {
+        if (rx.empty()) return;
+        if (copy == frame_.expectedAnswer) continue;
+        for (std::size_t at = rx.find(copy); at != Text::npos; at = rx.find(copy, at))
+            rx.erase(at, copy.size());
+    }
 }
 
 void TTCP_WR::ShowProgress() {

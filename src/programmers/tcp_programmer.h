@@ -15,6 +15,8 @@
 #include "tools/text.h"
 
 #include <cstdint>
+#include <optional>
+#include <set>
 
 namespace tarnik {
 
@@ -98,9 +100,12 @@ private:
     bool ProgrammingWanted(const FrameBuffer& reply);
     void ConnectionEstablishment();
     void BootIdentification();
-    std::size_t BootAnswerPosition(const Text& rx) const;
+    // Where the boot identification answer starts in rx, once it is complete up to its unit
+    // type byte; none while only copies of the connect answer (whole or begun) are there.
+    std::optional<std::size_t> BootAnswerPosition(const Text& rx) const;
     void Erasure();
     void Programming();
+    void DropLateRecordAnswers();
     void EndingProgramming();
 
     bool ExpectedAnswerReceived();
@@ -115,7 +120,8 @@ private:
     ProcessSteps steps_;
     std::uint32_t unitAddress_ = 0;
     FrameState frame_;
-    Text connectAnswer_; // the acknowledgment that ended Connection establishment
+    Text connectAnswer_;           // the acknowledgment that ended Connection establishment
+    std::set<Text> recordAnswers_; // the received bytes that acknowledged records
     bool finished_ = false;
     std::uint32_t stepStart_ = 0;
     std::uint32_t lastSend_ = 0;

@@ -1,6 +1,8 @@
 #include "support/image_builder.h"
 
 #include "image/image_file.h"
+#include "programmers/bootloader_frames.h"
+#include "programmers/tcp_programmer.h"
 #include "support/temp_dir.h"
 
 namespace tarnik::testing {
@@ -46,6 +48,19 @@ std::string WriteTestImage(const std::filesystem::path& path, int unitType,
 
 Text BuildTestHeader(const ImageHeaderFields& fields, std::uint16_t fileKey) {
     return EncodeHeader(BuildHeaderBlock(fields), fileKey);
+}
+
+int RecordALateCopyWouldAcknowledge(const RecordList& records, std::uint8_t address) {
+    class Quiet final : public LogSink {
+        void LogLine(const Text&) override {}
+    } quiet;
+    for (std::size_t k = 1; k < records.size(); ++k) {
+        const Text copy = ScrambledAnswer(address, "\x12", records[k - 1].key);
+        const Text expected =
+            ScrambledAnswer(address, k + 1 == records.size() ? "\x01" : "\x12", records[k].key);
+        if (copy != expected && MatchAnswer(expected, copy, quiet)) return static_cast<int>(k);
+    }
+    return -1;
 }
 
 std::size_t S19RecordOffset(const std::vector<TestRecord>& records, std::size_t index) {

@@ -1,6 +1,7 @@
 #pragma once
 // Firmware images for tests: built with the core writer, with fixed keys so a failing test
 // shows the same bytes every run.
+#include "image/image_file.h"
 #include "image/image_writer.h"
 #include "tools/text.h"
 
@@ -36,6 +37,11 @@ std::string WriteTestImage(const std::filesystem::path& path, int unitType,
 
 // A header with any field texts (for headers the writer would never make).
 Text BuildTestHeader(const ImageHeaderFields& fields, std::uint16_t fileKey = kTestFileKey);
+
+// The first record (from 1) of a network module's image whose expected answer the tolerant
+// acknowledgment test would find in a copy of the answer to the record before it, for a unit
+// at this address; -1 when there is none.
+int RecordALateCopyWouldAcknowledge(const RecordList& records, std::uint8_t address);
 
 // Offset in an image of the first stored byte of record `index` (after its key), for records
 // of the S19 format with the given data sizes.

@@ -4,6 +4,7 @@
 #include "image/image_writer.h"
 #include "programmers/tcp_programmer.h"
 #include "sim/unit_model.h"
+#include "support/image_builder.h"
 
 #include "s19_rig.h"
 
@@ -214,9 +215,13 @@ TEST(TcpProcess, FailuresAndRecoveriesEndWithTheirStatus) {
                   o.faults.bootloaderActive = true;
               }),
          -1, 19, "Ending process"},
+        // ... and in pieces: a whole copy and the first bytes of another are no boot answer.
+        {"connect answers in pieces", Unit(4, [](O& o) { o.faults.chunkBytes = 2; }), -1, 19,
+         "Ending process"},
     };
     for (const Case& c : cases) {
         TcpRig rig{c.unit};
+        rig.view.answerYes = true;
         rig.Run(-1, c.hostAddress);
         EXPECT_EQ(rig.exitStatus, c.exitStatus) << c.name;
         EXPECT_EQ(rig.view.LastInfoTx(), "Process status: " + c.status) << c.name;
@@ -233,6 +238,33 @@ TEST(TcpProcess, FailuresAndRecoveriesEndWithTheirStatus) {
     rig.Run(3); // no such model code: nothing happens
     EXPECT_TRUE(rig.view.infoTx.empty());
     EXPECT_TRUE(rig.unit->Report().frames.empty());
+
+    // A record left unanswered fails 15 s after its frame went out, not sooner.
+    TcpRig hung{Unit(15, [](O& o) { o.faults.hangupAtRecord = 2; })};
+    hung.Run();
+    const auto failedAt =
+        hung.view.StatusTime("Process status: An error occurred. Programming ...");
+    ASSERT_TRUE(failedAt);
+    EXPECT_NEAR(*failedAt - hung.unit->Report().frames.back().timeMs, 15000, 10);
+}
+
+// A unit answers every record twice, and the frame of the record that a copy would pass for is
+// lost on the line: the copy arrives alone while that record waits. Bytes that acknowledged a
+// record never acknowledge a later one, so the record is sent again, not skipped.
+TEST(TcpProcess, ALateCopyOfARecordsAnswerAcknowledgesNoLaterRecord) {
+    for (const auto& [type, againMs] : {std::pair{9, 50u}, std::pair{15, 300u}}) {
+        TcpRig probe{Unit(type), 30};
+        const int lost = tarnik::testing::RecordALateCopyWouldAcknowledge(probe.records, 0x07);
+        ASSERT_GT(lost, 0);
+        sim::UnitOptions options = Unit(type);
+        options.faults.recordAnswerAgainMs = againMs;
+        options.faults.loseRecord = lost;
+        TcpRig rig{options, 30};
+        rig.Run();
+        EXPECT_EQ(rig.exitStatus, 19) << type;
+        EXPECT_TRUE(rig.unit->HostCorrect()) << type << "\n" << rig.Violations();
+        EXPECT_EQ(rig.unit->Report().records.size(), 30u) << type;
+    }
 }
 
 // Five bytes that carry the bits of 0x78 (FF FF FF FF FF: a line held low) pass the tolerant

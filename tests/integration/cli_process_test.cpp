@@ -381,5 +381,37 @@ INSTANTIATE_TEST_SUITE_P(
         return std::string(info.param.name);
     });
 
+constexpr const char* kEnded = "Process status: Ending process";
+
+INSTANTIATE_TEST_SUITE_P(
+    LateAndSplitAnswers, CliEndToEnd,
+    ::testing::Values(
+        EndToEndCase{"AudioLate", 5, {"--answer-delay-ms", "120"}, {}, 18, 0, kEnded},
+        EndToEndCase{"AudioLongErasure", 5, {"--erase-busy-ms", "1500"}, {}, 18, 0, kEnded},
+        EndToEndCase{
+            "ConnectAnswersInPieces", 4, {"--chunk-bytes", "2"}, {"--yes"}, 19, 0, kEnded}),
+    [](const ::testing::TestParamInfo<EndToEndCase>& info) {
+        return std::string(info.param.name);
+    });
+
+// A network module answers every record twice, and the frame of the record whose expected
+// answer such a copy would pass for is lost on the line: the record is sent again, not skipped.
+TEST(CliNetworkModule, ALateCopyOfARecordsAnswerSkipsNoRecord) {
+    CliRun run;
+    const std::string image = run.Image(15, 20);
+    RecordList keys(20);
+    for (std::size_t i = 0; i < keys.size(); ++i)
+        keys[i].key = TestRecordKey(i);
+    const int lost = RecordALateCopyWouldAcknowledge(keys, 0x00);
+    ASSERT_GT(lost, 0);
+    SimProcess sim({"--type", "15", "--image", image, "--record-answer-again-ms", "50",
+                    "--lose-record", std::to_string(lost)},
+                   TARNIK_SIM_PATH);
+    ASSERT_FALSE(sim.Pty().empty());
+    const ProgramResult r = run.Cli({"--port=" + sim.Pty(), "P=" + image});
+    EXPECT_EQ(LastLine(r.out), "Exit status: 19") << r.out << r.err;
+    EXPECT_EQ(sim.Wait(std::chrono::seconds(20)), 0);
+}
+
 } // namespace
 } // namespace tarnik::testing

@@ -102,7 +102,9 @@ std::string SimUsage() {
            "  --lose-record N          network modules: the first frame of record N is lost on\n"
            "                           the line (neither booked nor answered)\n"
            "  --chunk-bytes N          answers reach the host in pieces of at most N bytes,\n"
-           "                           each on a read of its own (as a USB adapter hands them)\n"
+           "                           each on a read of its own, 16 ms apart (as a USB\n"
+           "                           adapter hands them over); the audio unit's answers to\n"
+           "                           frames every 100 ms keep up from 2 bytes on\n"
            "Prints \"PTY <path>\", serves one session on that pseudo-terminal and exits 0 when\n"
            "the host did what a correct host does, 1 otherwise.\n";
 }

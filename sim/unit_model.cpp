@@ -79,8 +79,9 @@ bool Reached(std::uint32_t nowMs, std::uint32_t dueMs) {
     return static_cast<std::int32_t>(nowMs - dueMs) >= 0;
 }
 
-// The pause after bytes that reach the host on a read of their own: the default latency timer
-// of a common USB serial adapter, which hands its bytes over in such pieces.
+// The pause after bytes that reach the host on a read of their own (a copy of an answer, a
+// piece of one), so that the host takes them alone: the default latency timer of a common USB
+// serial adapter, which hands its bytes over in such pieces.
 constexpr std::uint32_t kOwnReadGapMs = 16;
 
 } // namespace
@@ -109,11 +110,11 @@ Text UnitModel::TakeUnitBytes(std::uint32_t nowMs) {
     Text due;
     while (!out_.empty() && Reached(nowMs, out_.front().dueMs)) {
         const Output next = out_.front();
-        if (next.ownRead && !due.empty()) break;
+        if (next.readGapMs > 0 && !due.empty()) break;
         due += next.bytes;
         out_.pop_front();
-        if (next.ownRead) {
-            quietUntil_ = nowMs + kOwnReadGapMs;
+        if (next.readGapMs > 0) {
+            quietUntil_ = nowMs + next.readGapMs;
             break;
         }
     }
@@ -356,7 +357,7 @@ void UnitModel::AnswerAgain(const Text& bytes, std::uint32_t afterMs) {
     if (hungUp_ || Silent()) return;
     QueueOutput(bytes,
                 frameTime_ + options_.processingDelayMs + options_.faults.answerDelayMs + afterMs,
-                true);
+                kOwnReadGapMs);
 }
 
 bool UnitModel::NoiseFollows() {
@@ -373,17 +374,17 @@ Text UnitModel::ScrambledAnswerBytes(const Text& payload, std::uint16_t key) con
     return Bytes({0xEE, 0xEE, AnswerAddress()}) + ScrambleRun(payload, key);
 }
 
-void UnitModel::QueueOutput(const Text& bytes, std::uint32_t dueMs, bool ownRead) {
-    const std::size_t chunk = options_.faults.chunkBytes;
-    if (chunk == 0 || bytes.size() <= chunk) {
-        QueueOne(bytes, dueMs, ownRead || chunk > 0);
+void UnitModel::QueueOutput(const Text& bytes, std::uint32_t dueMs, std::uint32_t readGapMs) {
+    const std::size_t piece = options_.faults.chunkBytes;
+    if (piece == 0) {
+        QueueOne(bytes, dueMs, readGapMs);
         return;
     }
-    for (std::size_t at = 0; at < bytes.size(); at += chunk)
-        QueueOne(bytes.substr(at, chunk), dueMs, true);
+    for (std::size_t at = 0; at < bytes.size(); at += piece)
+        QueueOne(bytes.substr(at, piece), dueMs, kOwnReadGapMs);
 }
 
-void UnitModel::QueueOne(const Text& bytes, std::uint32_t dueMs, bool ownRead) {
+void UnitModel::QueueOne(const Text& bytes, std::uint32_t dueMs, std::uint32_t readGapMs) {
     if (options_.wire) {
         if (!out_.empty() && static_cast<std::int32_t>(dueMs - lastOutputDue_) < 0)
             dueMs = lastOutputDue_;
@@ -393,7 +394,7 @@ void UnitModel::QueueOne(const Text& bytes, std::uint32_t dueMs, bool ownRead) {
     if (!out_.empty() && static_cast<std::int32_t>(dueMs - lastOutputDue_) < 0)
         dueMs = lastOutputDue_;
     lastOutputDue_ = dueMs;
-    out_.push_back({dueMs, bytes, ownRead});
+    out_.push_back({dueMs, bytes, readGapMs});
 }
 
 Text UnitModel::Junk() {

@@ -175,14 +175,14 @@ private:
     struct Output {
         std::uint32_t dueMs;
         Text bytes;
-        bool ownRead = false; // reaches the host alone, with a pause after it
+        std::uint32_t readGapMs = 0; // above 0: reaches the host alone, this long before more
     };
 
     void TakeArrivals(std::uint32_t nowMs);
     void ParseBuffered();
     void DropStalePartial(std::uint32_t nowMs);
-    void QueueOutput(const Text& bytes, std::uint32_t dueMs, bool ownRead = false);
-    void QueueOne(const Text& bytes, std::uint32_t dueMs, bool ownRead);
+    void QueueOutput(const Text& bytes, std::uint32_t dueMs, std::uint32_t readGapMs = 0);
+    void QueueOne(const Text& bytes, std::uint32_t dueMs, std::uint32_t readGapMs);
     bool IsRepeat(const ReceivedRecord& received) const;
     Text Junk();
     RecordEntry NewRecordEntry(const ReceivedRecord& received, int index, const std::string& kind);

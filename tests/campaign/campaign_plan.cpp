@@ -81,6 +81,12 @@ std::vector<FaultKind> BootloaderFaults() {
              Add(plan, {"--verify-mismatch", std::to_string(RandomRecord(rng, plan))});
          }},
         {"duplicate answers", 1, [](Rng&, RunPlan& plan) { Add(plan, {"--duplicate-answers"}); }},
+        {"answers in pieces", 1,
+         [](Rng& rng, RunPlan& plan) {
+             // A piece every 16 ms: smaller pieces would fall behind the audio unit's frames.
+             static const std::vector<std::string> kSizes = {"2", "4"};
+             Add(plan, {"--chunk-bytes", Pick(rng, kSizes)});
+         }},
         {"foreign address", 1,
          [](Rng&, RunPlan& plan) {
              plan.successPossible = false;
@@ -92,6 +98,17 @@ std::vector<FaultKind> BootloaderFaults() {
              plan.damageImage = true;
          }},
     };
+}
+
+// The family's programmer must finish against this fault kind.
+void ExpectSuccess(std::vector<FaultKind>& faults, const std::string& name) {
+    for (FaultKind& kind : faults) {
+        if (kind.name != name) continue;
+        kind.apply = [apply = kind.apply](Rng& rng, RunPlan& plan) {
+            apply(rng, plan);
+            plan.successExpected = true;
+        };
+    }
 }
 
 // Fault kinds tarnik-sim can play, less those a family's units cannot show.
@@ -156,6 +173,20 @@ Family NetworkFamily() {
     for (FaultKind& kind : f.faults)
         if (kind.name == "foreign address")
             kind.apply = [](Rng&, RunPlan& plan) { Add(plan, {"--foreign-address"}); };
+    ExpectSuccess(f.faults, "answers in pieces");
+    // A record answered twice; the second copy may come while a later record's frame is lost.
+    f.faults.push_back(
+        {"record answered twice", 1, [](Rng& rng, RunPlan& plan) {
+             static const std::vector<std::string> kAfter = {"5", "50", "300"};
+             plan.successExpected = true;
+             Add(plan, {"--record-answer-again-ms", Pick(rng, kAfter)});
+             if (Uniform(rng, 0, 1) == 0)
+                 Add(plan, {"--lose-record", std::to_string(RandomRecord(rng, plan))});
+         }});
+    f.faults.push_back({"lost record", 1, [](Rng& rng, RunPlan& plan) {
+                            plan.successExpected = true;
+                            Add(plan, {"--lose-record", std::to_string(RandomRecord(rng, plan))});
+                        }});
     return f;
 }
 
@@ -181,6 +212,13 @@ Family AudioFamily() {
     f.stepName = [](int step) { return P::StepName(step); };
     // The audio unit reports no unit type.
     f.faults = FaultsWithout({"wrong unit type"});
+    ExpectSuccess(f.faults, "answers in pieces");
+    // An erasure that answers the frame that started it, once it is done.
+    f.faults.push_back({"long erasure", 1, [](Rng& rng, RunPlan& plan) {
+                            static const std::vector<std::string> kBusy = {"1500", "12000"};
+                            plan.successExpected = true;
+                            Add(plan, {"--erase-busy-ms", Pick(rng, kBusy)});
+                        }});
     return f;
 }
 

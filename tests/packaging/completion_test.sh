@@ -11,7 +11,7 @@ trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
 touch a.bin b.BIN notes.txt
 mkdir images
-export TARNIK_SERIAL_PORTS=/dev/pts/7:/dev/ttyS3
+export TARNIK_SERIAL_PORTS=/dev/pts/7:/dev/ttyS3 XDG_CONFIG_HOME=$work/config
 failed=0
 
 # What completing the words after "tarnik-cli" offers, sorted, on one line.

@@ -5,6 +5,9 @@
 set -euo pipefail
 page=$1 program=$2
 shift 2
+XDG_CONFIG_HOME=$(mktemp -d)
+export XDG_CONFIG_HOME
+trap 'rm -rf "$XDG_CONFIG_HOME"' EXIT
 
 options_of_help() { "$1" --help | grep -oE -- '--[a-z][a-z0-9-]*' | sort -u; }
 # roff writes a minus as \-; font changes (\fB) never split an option.

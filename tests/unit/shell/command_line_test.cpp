@@ -3,6 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fstream>
+#include <regex>
+#include <set>
+
 namespace tarnik {
 namespace {
 
@@ -28,6 +33,31 @@ TEST(ShellCommandLine, PortAndVerificationValuesMustBeNumbers) {
     const CommandLine later = ParseCommandLine({"c=2", "C=+7", "v=+1"}, NoFile);
     EXPECT_EQ(later.portName, Text("COM+7"));
     EXPECT_EQ(later.verify, true);
+}
+
+// The window has no --help to make its manual page from: the page's OPTIONS entries
+// (".BI P= IMAGE") must be exactly the arguments the command line acts on.
+TEST(ShellCommandLine, ManualPageListsTheArgumentsTheWindowTakes) {
+    const char* source = std::getenv("TARNIK_TEST_SOURCE_DIR");
+    ASSERT_NE(source, nullptr);
+    std::ifstream page(std::string(source) + "/packaging/man/tarnik.1.in");
+    ASSERT_TRUE(page.is_open());
+    std::set<char> documented;
+    bool inOptions = false;
+    const std::regex entry(R"(^\.B[IR]? ([A-Z])=)");
+    std::smatch match;
+    for (std::string line; std::getline(page, line);) {
+        if (line.rfind(".SH ", 0) == 0) inOptions = line == ".SH OPTIONS";
+        if (inOptions && std::regex_search(line, match, entry))
+            documented.insert(match[1].str()[0]);
+    }
+    std::set<char> taken;
+    for (char letter = 'A'; letter <= 'Z'; ++letter) {
+        const CommandLine line = ParseCommandLine({std::string(1, letter) + "=1"},
+                                                  [](const std::string&) { return true; });
+        if (line.imageFile || line.portName || line.verify) taken.insert(letter);
+    }
+    EXPECT_EQ(documented, taken);
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "cli/result_row.h"
 
+#include "tools/utf8.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <random>
@@ -9,35 +11,6 @@ namespace tarnik::cli {
 namespace {
 
 constexpr const char* kReplacement = "\xEF\xBF\xBD"; // U+FFFD
-
-// The length of the well-formed UTF-8 sequence that starts at text[at], 0 when none does.
-std::size_t SequenceLength(const std::string& text, std::size_t at) {
-    const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(text[i]); };
-    const std::uint8_t lead = byte(at);
-    if (lead == 0) return 0;
-    if (lead < 0x80) return 1;
-    std::size_t length = 0;
-    std::uint8_t low = 0x80; // the range of the byte after the lead
-    std::uint8_t high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        if (lead == 0xE0) low = 0xA0;  // no overlong forms
-        if (lead == 0xED) high = 0x9F; // no surrogates
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        if (lead == 0xF0) low = 0x90;
-        if (lead == 0xF4) high = 0x8F; // nothing past U+10FFFF
-    } else {
-        return 0;
-    }
-    if (at + length > text.size()) return 0;
-    if (byte(at + 1) < low || byte(at + 1) > high) return 0;
-    for (std::size_t i = 2; i < length; ++i)
-        if ((byte(at + i) & 0xC0) != 0x80) return 0;
-    return length;
-}
 
 } // namespace
 
@@ -58,7 +31,8 @@ std::string StorableText(const std::string& text) {
     std::string result;
     result.reserve(text.size());
     for (std::size_t at = 0; at < text.size();) {
-        const std::size_t length = SequenceLength(text, at);
+        const auto byte = static_cast<std::uint8_t>(text[at]);
+        const std::size_t length = byte != 0 && byte < 0x80 ? 1 : Utf8SequenceAt(text, at);
         if (length == 0) {
             result += kReplacement;
             ++at;

@@ -25,6 +25,12 @@ std::filesystem::path LockFileOf(const std::filesystem::path& spool) {
     return std::filesystem::path(spool).concat(".lock");
 }
 
+// Whether the spool's lock was taken; why not when it was not.
+bool Held(const FileLock& lock, const std::filesystem::path& spool, std::string& why) {
+    if (!lock.Locked()) why = "cannot lock " + LockFileOf(spool).string() + ": " + lock.Why();
+    return lock.Locked();
+}
+
 } // namespace
 
 std::filesystem::path DefaultSpoolFolder() {
@@ -106,10 +112,7 @@ bool ResultSpool::Add(const ResultRow& row, std::string& why) const {
         return false;
     }
     const FileLock lock(LockFileOf(file_).string());
-    if (!lock.Locked()) {
-        why = "cannot lock " + LockFileOf(file_).string() + ": " + lock.Why();
-        return false;
-    }
+    if (!Held(lock, file_, why)) return false;
     if (!AppendToFile(file_.string(), SpoolLine(row) + "\n")) {
         why = "cannot write " + file_.string();
         return false;
@@ -126,10 +129,7 @@ SpoolReplay ResultSpool::Replay(const Writer& write) const {
     SpoolReplay result;
     if (!MayHoldRows()) return result;
     const FileLock lock(LockFileOf(file_).string());
-    if (!lock.Locked()) {
-        result.error = "cannot lock " + LockFileOf(file_).string() + ": " + lock.Why();
-        return result;
-    }
+    if (!Held(lock, file_, result.error)) return result;
     std::ifstream in(file_, std::ios::binary);
     if (!in) return result; // replayed meanwhile by another process of the station
     std::vector<ResultRow> rows;

@@ -181,52 +181,20 @@ public:
 
     SerialAllocation TakeSerials(const SerialRequest& request) {
         const std::lock_guard<std::mutex> lock(mutex_);
-        SerialAllocation result;
-        if (request.ports.empty()) return result;
-        const long long count = static_cast<long long>(request.ports.size());
-        const std::string& counter = request.counter;
-        try {
-            Transaction transaction(sql_, backend_);
-            if (request.start) {
-                const long long start = *request.start;
-                sql_ << "INSERT INTO serial_counters (name, next_serial) VALUES (:name, :start)"
-                        " ON CONFLICT (name) DO NOTHING",
-                    soci::use(counter), soci::use(start);
+        std::string why;
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            try {
+                return Allocate(request);
+            } catch (const std::exception& e) {
+                why = Clean(e.what());
             }
-            long long next = 0;
-            if (!LockCounter(counter, next)) {
-                result.error = "the serial counter \"" + counter +
-                               "\" has never been used: its first number must be given "
-                               "(--serial-start=XXXXXXXX)";
-                return result;
-            }
-            long long pooled = 0;
-            sql_ << "SELECT COUNT(*) FROM serial_pool WHERE counter = :counter", soci::use(counter),
-                soci::into(pooled);
-            if (pooled > 0) {
-                result.error = TakeFromPool(request, count, result.serials);
-            } else if (next + count > kPastLastSerial) {
-                result.error = "the serial counter \"" + counter + "\" has fewer than " +
-                               std::to_string(count) + " numbers left" +
-                               (next < kPastLastSerial
-                                    ? " (next " + SerialText(static_cast<std::uint32_t>(next)) + ")"
-                                    : "");
-            } else {
-                const long long after = next + count;
-                sql_ << "UPDATE serial_counters SET next_serial = :after WHERE name = :name",
-                    soci::use(after), soci::use(counter);
-                for (long long n = next; n < after; ++n)
-                    result.serials.push_back(SerialText(static_cast<std::uint32_t>(n)));
-            }
-            if (!result.error.empty()) {
-                result.serials.clear();
-                return result;
-            }
-            transaction.Commit();
-        } catch (const std::exception& e) {
-            result.serials.clear();
-            result.error = "cannot take serial numbers from " + masked_ + ": " + Clean(e.what());
+            // A connection lost since the last run (a restarted server) is made again. A
+            // transaction that was cut short at its commit may have taken its numbers: they
+            // are passed over, a gap and never a number handed out twice.
+            if (attempt == 0 && !Reconnect(why)) break;
         }
+        SerialAllocation result;
+        result.error = "cannot take serial numbers from " + masked_ + ": " + why;
         return result;
     }
 
@@ -298,7 +266,9 @@ public:
 
     RecordOutcome Record(const ResultRow& given) {
         const std::lock_guard<std::mutex> lock(mutex_);
-        const ResultRow row = StorableRow(given);
+        ResultRow row = StorableRow(given);
+        // Rows without an id would all be one row to the table: every row but the first lost.
+        if (row.runId.empty()) row.runId = NewRunId();
         RecordOutcome result;
         std::string why;
         if (TryInsert(row, why) || (Reconnect(why) && TryInsert(row, why))) {
@@ -380,6 +350,52 @@ private:
         sql_ << "DELETE FROM schema_version";
         sql_ << "INSERT INTO schema_version (version) VALUES (:version)", soci::use(kSchemaVersion);
         transaction.Commit();
+    }
+
+    // One run's numbers in one transaction; throws when the database fails.
+    SerialAllocation Allocate(const SerialRequest& request) {
+        SerialAllocation result;
+        if (request.ports.empty()) return result;
+        const long long count = static_cast<long long>(request.ports.size());
+        const std::string& counter = request.counter;
+        Transaction transaction(sql_, backend_);
+        if (request.start) {
+            const long long start = *request.start;
+            sql_ << "INSERT INTO serial_counters (name, next_serial) VALUES (:name, :start)"
+                    " ON CONFLICT (name) DO NOTHING",
+                soci::use(counter), soci::use(start);
+        }
+        long long next = 0;
+        if (!LockCounter(counter, next)) {
+            result.error = "the serial counter \"" + counter +
+                           "\" has never been used: its first number must be given "
+                           "(--serial-start=XXXXXXXX)";
+            return result;
+        }
+        long long pooled = 0;
+        sql_ << "SELECT COUNT(*) FROM serial_pool WHERE counter = :counter", soci::use(counter),
+            soci::into(pooled);
+        if (pooled > 0) {
+            result.error = TakeFromPool(request, count, result.serials);
+        } else if (next + count > kPastLastSerial) {
+            result.error = "the serial counter \"" + counter + "\" has fewer than " +
+                           std::to_string(count) + " numbers left" +
+                           (next < kPastLastSerial
+                                ? " (next " + SerialText(static_cast<std::uint32_t>(next)) + ")"
+                                : "");
+        } else {
+            const long long after = next + count;
+            sql_ << "UPDATE serial_counters SET next_serial = :after WHERE name = :name",
+                soci::use(after), soci::use(counter);
+            for (long long n = next; n < after; ++n)
+                result.serials.push_back(SerialText(static_cast<std::uint32_t>(n)));
+        }
+        if (!result.error.empty()) {
+            result.serials.clear();
+            return result;
+        }
+        transaction.Commit();
+        return result;
     }
 
     // Takes the counter's row lock (PostgreSQL: other stations' allocations wait for this

@@ -200,6 +200,11 @@ TEST_P(ProductionDbTest, HostileTextsAreStoredAsData) {
     ASSERT_EQ(report.images.size(), 1u) << report.error;
     EXPECT_EQ(report.images[0].image, row.image);
     EXPECT_TRUE(db->Report(row.time + 1).images.empty());
+    // Rows given without an id are each stored all the same.
+    row.runId.clear();
+    db->Record(row);
+    db->Record(row);
+    EXPECT_EQ(place().Count("results"), 3);
 }
 
 TEST_P(ProductionDbTest, RowsOfAnUnreachableDatabaseAreSpooledAndStoredOnce) {

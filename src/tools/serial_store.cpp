@@ -1,6 +1,7 @@
 #include "tools/serial_store.h"
 
 #include "tools/durable_file.h"
+#include "tools/file_lock.h"
 #include "tools/system_error.h"
 
 #include <cctype>
@@ -8,14 +9,6 @@
 #include <cstdio>
 #include <fstream>
 #include <sstream>
-
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-#endif
 
 namespace tarnik {
 
@@ -25,65 +18,14 @@ constexpr std::size_t kSerialDigits = 8;
 constexpr std::uint64_t kLastSerial = 0xFFFFFFFFu;
 constexpr const char* kSpent = "SPENT";
 
-// Holds the lock of the store's lock file for its lifetime.
-class StoreLock {
-public:
-    explicit StoreLock(const std::string& lockPath) {
-#ifdef _WIN32
-        handle_ = CreateFileA(lockPath.c_str(), GENERIC_READ | GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (handle_ == INVALID_HANDLE_VALUE) {
-            why_ = LastSystemErrorText();
-            return;
-        }
-        OVERLAPPED whole{};
-        locked_ = LockFileEx(handle_, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole) != 0;
-#else
-        fd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-        if (fd_ < 0) {
-            why_ = LastSystemErrorText();
-            return;
-        }
-        int result = 0;
-        do
-            result = ::flock(fd_, LOCK_EX);
-        while (result != 0 && errno == EINTR);
-        locked_ = result == 0;
-#endif
-        if (!locked_) why_ = LastSystemErrorText();
-    }
-    ~StoreLock() {
-#ifdef _WIN32
-        if (handle_ == INVALID_HANDLE_VALUE) return;
-        if (locked_) {
-            OVERLAPPED whole{};
-            UnlockFileEx(handle_, 0, MAXDWORD, MAXDWORD, &whole);
-        }
-        CloseHandle(handle_);
-#else
-        if (fd_ >= 0) ::close(fd_); // closing the descriptor releases the lock
-#endif
-    }
-    StoreLock(const StoreLock&) = delete;
-    StoreLock& operator=(const StoreLock&) = delete;
-    bool Locked() const {
-        return locked_;
-    }
-    // Why the lock could not be taken.
-    const std::string& Why() const {
-        return why_;
-    }
+// The store's text without surrounding blanks and line ends.
+std::string Trimmed(const std::string& text) {
+    const std::size_t first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos) return {};
+    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
 
-private:
-#ifdef _WIN32
-    HANDLE handle_ = INVALID_HANDLE_VALUE;
-#else
-    int fd_ = -1;
-#endif
-    bool locked_ = false;
-    std::string why_;
-};
+} // namespace
 
 bool ParseSerial(const std::string& text, std::uint32_t& value) {
     if (text.size() != kSerialDigits) return false;
@@ -98,15 +40,6 @@ bool ParseSerial(const std::string& text, std::uint32_t& value) {
     return true;
 }
 
-// The store's text without surrounding blanks and line ends.
-std::string Trimmed(const std::string& text) {
-    const std::size_t first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos) return {};
-    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
-}
-
-} // namespace
-
 std::string SerialText(std::uint32_t value) {
     char text[kSerialDigits + 1];
     std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(value));
@@ -115,7 +48,7 @@ std::string SerialText(std::uint32_t value) {
 
 SerialAllocation TakeSerials(const std::string& path, std::size_t count) {
     SerialAllocation result;
-    const StoreLock lock(path + ".lock");
+    const FileLock lock(path + ".lock");
     if (!lock.Locked()) {
         result.error =
             "cannot lock the serial number store " + path + " (" + path + ".lock): " + lock.Why();

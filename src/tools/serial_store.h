@@ -26,5 +26,7 @@ SerialAllocation TakeSerials(const std::string& path, std::size_t count);
 
 // "0000A1B2" for 0xA1B2.
 std::string SerialText(std::uint32_t value);
+// Reads exactly eight hex digits (either case); false for anything else.
+bool ParseSerial(const std::string& text, std::uint32_t& value);
 
 } // namespace tarnik

@@ -1,6 +1,7 @@
 #include "tools/settings_ini.h"
 
 #include "tools/durable_file.h"
+#include "tools/utf8.h"
 
 #include <cstdlib>
 #include <fstream>
@@ -85,35 +86,6 @@ std::size_t ReadHexEscape(const Text& stored, std::size_t i, Text& out) {
     else
         AppendUtf8(out, code);
     return i;
-}
-
-// Length of the well-formed UTF-8 sequence of two to four bytes that starts at `i`, or 0.
-// Such sequences are written as they are, as Qt writes the text of a value; any other byte
-// from 0x7F up gets a \x escape.
-std::size_t Utf8SequenceAt(const Text& text, std::size_t i) {
-    const auto byte = [&](std::size_t k) { return static_cast<std::uint8_t>(text[k]); };
-    const std::uint8_t lead = byte(i);
-    std::size_t length = 0;
-    std::uint8_t low = 0x80;
-    std::uint8_t high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        if (lead == 0xE0) low = 0xA0;  // no overlong forms
-        if (lead == 0xED) high = 0x9F; // no surrogates
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        if (lead == 0xF0) low = 0x90;
-        if (lead == 0xF4) high = 0x8F; // nothing above U+10FFFF
-    } else {
-        return 0;
-    }
-    if (i + length > text.size()) return 0;
-    if (byte(i + 1) < low || byte(i + 1) > high) return 0;
-    for (std::size_t k = i + 2; k < i + length; ++k)
-        if (byte(k) < 0x80 || byte(k) > 0xBF) return 0;
-    return length;
 }
 
 // Qt marks its own typed values with a leading '@' and doubles the '@' of a plain text.
@@ -240,6 +212,8 @@ Text EscapeIniValue(const Text& plain) {
     for (std::size_t i = 0; i < value.size(); ++i) {
         const char c = value[i];
         const auto byte = static_cast<std::uint8_t>(c);
+        // Well-formed UTF-8 is written as it is, as Qt writes the text of a value; any other
+        // byte from 0x7F up gets a \x escape.
         if (const std::size_t length = Utf8SequenceAt(value, i); length > 0) {
             out.append(value, i, length);
             i += length - 1;

@@ -11,7 +11,7 @@
 #include "tools/clock.h"
 #include "tools/settings_store.h"
 
-#include "cli/line_run.h"
+#include "cli/station_run.h"
 #include "image/image_file.h"
 
 #include <chrono>

@@ -93,7 +93,7 @@ void MainWindowLogic::FormCreate(const std::vector<std::string>& args,
     imageFile_ = ReadSetting("fl");
     autoStart_ = false;
     ApplyCommandLine(args);
-    SetWindowState(kIdle);
+    SetWindowState(WindowState::Idle);
     view_.SetStatusPanel(0, portName_);
     records_.clear();
     link_.FormCreate();
@@ -119,14 +119,14 @@ void MainWindowLogic::FormShow() {
     SetCaption(kApplicationTitle);
     if (!LoadImage(imageFile_)) return;
     view_.SetStatusPanel(1, imageFile_);
-    SetWindowState(kReady);
+    SetWindowState(WindowState::Ready);
     portChecked_ = true;
     chosenEntry_.reset();
     if (autoStart_) view_.SetTimer1Enabled(true);
 }
 
 bool MainWindowLogic::FormClose() {
-    if (state_ != kRunning) return true;
+    if (state_ != WindowState::Running) return true;
     if (!view_.AskYesNo(kTerminateQuestion, false)) return false;
     StopButClick(false);
     return true;
@@ -148,14 +148,14 @@ void MainWindowLogic::Button2Click() {
 
 void MainWindowLogic::SetCaption(const Text& caption) {
     caption_ = caption;
-    if (state_ != kRunning) view_.SetText(Control::MainWindow, caption);
+    if (state_ != WindowState::Running) view_.SetText(Control::MainWindow, caption);
 }
 
 // The application title carries the percentage done, but only the window title is seen on
 // every desktop: a running process shows the application title there, any other state the
 // caption.
 void MainWindowLogic::ShowWindowTitle() {
-    view_.SetText(Control::MainWindow, state_ == kRunning ? applicationTitle_ : caption_);
+    view_.SetText(Control::MainWindow, state_ == WindowState::Running ? applicationTitle_ : caption_);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -170,23 +170,23 @@ void MainWindowLogic::SetWindowState(WindowState state) {
     for (Control control : kGoverned)
         view_.SetEnabled(control, false);
     switch (state) {
-    case kIdle:
+    case WindowState::Idle:
         for (Control c : {Control::LDBut, Control::FileMenu, Control::CommMenu, Control::AdrTx,
                           Control::ButRdSerial})
             view_.SetEnabled(c, true);
         break;
-    case kReady:
+    case WindowState::Ready:
         for (Control c : {Control::LDBut, Control::ProgBut, Control::FileMenu, Control::StartMenu,
                           Control::CommMenu, Control::AdrTx, Control::ButRdSerial})
             view_.SetEnabled(c, true);
         break;
-    case kRunning:
+    case WindowState::Running:
         view_.SetEnabled(Control::StopBut, true);
         break;
     }
-    const bool wasRunning = state_ == kRunning;
+    const bool wasRunning = state_ == WindowState::Running;
     state_ = state;
-    if (wasRunning != (state == kRunning)) ShowWindowTitle();
+    if (wasRunning != (state == WindowState::Running)) ShowWindowTitle();
 }
 
 std::vector<PortMenuEntry> MainWindowLogic::PortMenu(const std::vector<PortChoice>& present) const {
@@ -306,7 +306,7 @@ bool MainWindowLogic::EdNrSerialExit() {
 }
 
 void MainWindowLogic::ButRdSerialClick() {
-    if (state_ == kRunning) return;
+    if (state_ == WindowState::Running) return;
     SetEdNrSerialText(ReadSerialFromImage(kSerialRecordAddress, imageFile_, *this));
 }
 
@@ -339,10 +339,10 @@ void MainWindowLogic::Otwrz1Click() {
         imageFile_ = *chosen;
         view_.SetStatusPanel(1, imageFile_);
         WriteSetting("fl", imageFile_);
-        SetWindowState(kReady);
+        SetWindowState(WindowState::Ready);
         break;
     case LoadOutcome::Failed:
-        SetWindowState(kIdle);
+        SetWindowState(WindowState::Idle);
         break;
     case LoadOutcome::Abandoned:
         break;
@@ -468,7 +468,7 @@ void MainWindowLogic::ReportLoadFailure(const Text& message, bool messageShown) 
 
 void MainWindowLogic::ProgButClick() {
     // The load below processes messages; a second Start must not begin inside it.
-    if (insideStart_ || state_ == kRunning) return;
+    if (insideStart_ || state_ == WindowState::Running) return;
     insideStart_ = true;
     keys_.Seed(services_.clock.TickMs());
     spinnerCounter_ = 0;
@@ -488,11 +488,11 @@ ProcessOutcome MainWindowLogic::StartProcess() {
     if (stopPending_) return EndStartBeforeProgrammer();
     SetInfoTx("");
     SetInfoTxColour(StatusColour::Black);
-    SetWindowState(kRunning);
+    SetWindowState(WindowState::Running);
     view_.SetPBarPosition(0);
     if (records_.empty()) {
         view_.ShowMessage(kNoData);
-        SetWindowState(kReady);
+        SetWindowState(WindowState::Ready);
         return NothingRan(kNoData);
     }
     view_.SetPBarMax(static_cast<int>(records_.size()));
@@ -548,7 +548,7 @@ bool MainWindowLogic::OpenPortFor(const UnitTypeInfo& unit) {
 ProcessOutcome MainWindowLogic::PortError() {
     SetInfoTx(kPortOpeningError);
     SetInfoTxColour(StatusColour::Red);
-    SetWindowState(kReady);
+    SetWindowState(WindowState::Ready);
     const CommPort& port = services_.port;
     const PortOpenFailure failure{port.DeviceName(), port.LastOpenFailure(),
                                   port.LastOpenErrorText()};
@@ -577,7 +577,7 @@ void MainWindowLogic::EndProcess(const ProcessOutcome& outcome) {
     records_.clear();
     SetPBarVisible(false);
     programmer_.reset();
-    SetWindowState(kReady);
+    SetWindowState(WindowState::Ready);
     if (serialIncChecked_ && outcome.Succeeded()) SetEdNrSerialText(NextSerial(edNrSerial_));
 }
 
@@ -642,7 +642,7 @@ void MainWindowLogic::SetLabGrot(const Text& text) {
 void MainWindowLogic::SetApplicationTitle(const Text& title) {
     applicationTitle_ = title;
     view_.SetApplicationTitle(title);
-    if (state_ == kRunning) ShowWindowTitle();
+    if (state_ == WindowState::Running) ShowWindowTitle();
 }
 
 bool MainWindowLogic::AskYesNo(const Text& text, bool defaultNo) {

@@ -27,7 +27,7 @@
 
 namespace tarnik {
 
-enum WindowState : std::uint8_t { kIdle = 0, kReady = 1, kRunning = 3 };
+enum class WindowState : std::uint8_t { Idle = 0, Ready = 1, Running = 3 };
 
 // What the logic works with; everything is owned by the caller and outlives the logic.
 struct ShellServices {
@@ -128,7 +128,7 @@ public:
 
     // State, for front ends and tests.
     WindowState State() const { return state_; }
-    bool Running() const { return state_ == kRunning; }
+    bool Running() const { return state_ == WindowState::Running; }
     const Text& PortName() const { return portName_; }
     // Why the port could not be opened at the last Start (None when it opened).
     OpenFailure LastPortFailure() const { return services_.port.LastOpenFailure(); }
@@ -197,7 +197,7 @@ private:
     ImageHeader image_;
     std::unique_ptr<Programmer> programmer_;
 
-    WindowState state_ = kIdle;
+    WindowState state_ = WindowState::Idle;
     Text caption_;
     Text applicationTitle_;
     Text portName_;

@@ -1,5 +1,5 @@
 #pragma once
-// The serial number store of a production line: a small file holding the next serial
+// The serial number store of a station: a small file holding the next serial
 // number as eight hex digits. Numbers are taken under a lock held for the whole
 // allocation (a lock file beside the store, flock on POSIX, LockFileEx on Windows) and the
 // store is rewritten through a temporary file and a rename, so concurrent runs on one

@@ -1,5 +1,5 @@
 // tarnik-cli as the built program against tarnik-sim on a pseudo-terminal: the unattended
-// process, its output and its exit code, as a production line script sees them.
+// process, its output and its exit code, as a station's script sees them.
 #include "support/child_process.h"
 #include "support/image_builder.h"
 #include "support/temp_dir.h"

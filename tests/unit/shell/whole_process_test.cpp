@@ -53,7 +53,7 @@ TEST(ShellWholeProcess, UnattendedExpanderEndsWithStatus20) {
     EXPECT_EQ(rig.unit->Report().records.size(), 6u);
     EXPECT_TRUE(logic.Records().empty());
     EXPECT_FALSE(rig.port.IsOpen());
-    EXPECT_EQ(logic.State(), kReady);
+    EXPECT_EQ(logic.State(), WindowState::Ready);
 }
 
 TEST(ShellWholeProcess, AccessControllerGetsTheSerialNumberAndStepsIt) {
@@ -83,7 +83,7 @@ TEST(ShellWholeProcess, StopDuringProgrammingInterruptsTheProcess) {
     EXPECT_EQ(rig.view.Get(Control::InfoTx), "Process status: Interrupting process");
     EXPECT_EQ(logic.ExitStatus(), 13);
     EXPECT_LT(rig.unit->Report().records.size(), 40u);
-    EXPECT_EQ(logic.State(), kReady);
+    EXPECT_EQ(logic.State(), WindowState::Ready);
     EXPECT_FALSE(rig.port.IsOpen());
 }
 
@@ -116,7 +116,7 @@ TEST(ShellWholeProcess, StopReachesTheAudioProgrammer) {
     ASSERT_TRUE(pressed);
     EXPECT_EQ(rig.view.Get(Control::InfoTx), "Process status: Interrupting process");
     EXPECT_EQ(logic.ExitStatus(), 10);
-    EXPECT_EQ(logic.State(), kReady);
+    EXPECT_EQ(logic.State(), WindowState::Ready);
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-// The production line's serial number store: numbers taken in order, never twice, even by
+// The station's serial number store: numbers taken in order, never twice, even by
 // takers that race each other.
 #include "tools/serial_store.h"
 

@@ -1,6 +1,6 @@
-// tarnik-cli on a production line: several units on several emulators at once, as the built
+// tarnik-cli at a station: several units on several emulators at once, as the built
 // program against tarnik-sim on pseudo-terminals.
-#include "cli/line_run.h"
+#include "cli/station_run.h"
 #include "support/child_process.h"
 #include "support/image_builder.h"
 #include "support/temp_dir.h"
@@ -66,7 +66,7 @@ struct LineRig {
     }
 };
 
-TEST(CliLine, HealthyUnitSucceedsBesideAHangUpAndASilentUnit) {
+TEST(CliStation, HealthyUnitSucceedsBesideAHangUpAndASilentUnit) {
     LineRig rig;
     const std::string image = rig.Image(1, 6);
     SimProcess good({"--type", "1", "--image", image}, TARNIK_SIM_PATH);
@@ -117,7 +117,7 @@ TEST(CliLine, HealthyUnitSucceedsBesideAHangUpAndASilentUnit) {
     }
 }
 
-TEST(CliLine, OnePortInAListBehavesAsAlone) {
+TEST(CliStation, OnePortInAListBehavesAsAlone) {
     LineRig rig;
     const std::string image = rig.Image(1, 2);
     SimProcess sim({"--type", "1", "--image", image}, TARNIK_SIM_PATH);
@@ -128,7 +128,7 @@ TEST(CliLine, OnePortInAListBehavesAsAlone) {
     EXPECT_EQ(r.out.find("] "), std::string::npos);
 }
 
-TEST(CliLine, AllSucceedingUnitsEndWithTheSuccessStatusAndConsecutiveSerials) {
+TEST(CliStation, AllSucceedingUnitsEndWithTheSuccessStatusAndConsecutiveSerials) {
     LineRig rig;
     const std::string image = rig.Image(2, 2, true);
     SimProcess first({"--type", "2", "--image", image, "--serial", "000000FF"}, TARNIK_SIM_PATH);
@@ -147,7 +147,7 @@ TEST(CliLine, AllSucceedingUnitsEndWithTheSuccessStatusAndConsecutiveSerials) {
     EXPECT_EQ(second.Wait(), 0);
 }
 
-TEST(CliLine, CtrlCStopsEveryRunningUnitAndStillPrintsTheSummary) {
+TEST(CliStation, CtrlCStopsEveryRunningUnitAndStillPrintsTheSummary) {
     LineRig rig;
     const std::string image = rig.Image(1, 150);
     std::vector<std::unique_ptr<SimProcess>> sims;
@@ -199,7 +199,7 @@ std::vector<std::string> SummarySerials(const std::string& out,
     return serials;
 }
 
-TEST(CliLine, ConcurrentRunsSharingOneSerialStoreNeverShareANumber) {
+TEST(CliStation, ConcurrentRunsSharingOneSerialStoreNeverShareANumber) {
     LineRig rig;
     const std::string image = rig.Image(2, 2, true);
     const std::string store = (rig.dir / "serials").string();
@@ -247,7 +247,7 @@ TEST(CliLine, ConcurrentRunsSharingOneSerialStoreNeverShareANumber) {
     EXPECT_EQ(rest.str(), "0000A202\n");
 }
 
-TEST(CliLine, AFailedUnitsSerialNumberIsNotHandedOutAgain) {
+TEST(CliStation, AFailedUnitsSerialNumberIsNotHandedOutAgain) {
     LineRig rig;
     const std::string image = rig.Image(2, 2, true);
     const std::string store = (rig.dir / "serials").string();
@@ -279,7 +279,7 @@ TEST(CliLine, AFailedUnitsSerialNumberIsNotHandedOutAgain) {
 namespace tarnik::testing {
 namespace {
 
-TEST(CliLine, RepeatFedFromAPipeRunsOncePerLineAndEndsWithTotals) {
+TEST(CliStation, RepeatFedFromAPipeRunsOncePerLineAndEndsWithTotals) {
     LineRig rig;
     const std::string image = rig.Image(2, 2, true);
     const std::string store = (rig.dir / "serials").string();
@@ -316,7 +316,7 @@ TEST(CliLine, RepeatFedFromAPipeRunsOncePerLineAndEndsWithTotals) {
 
 // Rounds on ports where nothing can run: every unit is still given its number, and no
 // round hands out a number an earlier round gave.
-TEST(CliLine, RepeatWithSeveralPortsCountsTheSerialOnFromRoundToRound) {
+TEST(CliStation, RepeatWithSeveralPortsCountsTheSerialOnFromRoundToRound) {
     LineRig rig;
     const std::string image = rig.Image(2, 1, true);
     const std::string log = (rig.dir / "results.jsonl").string();
@@ -334,7 +334,7 @@ TEST(CliLine, RepeatWithSeveralPortsCountsTheSerialOnFromRoundToRound) {
 }
 
 // Ctrl+C ends a run of runs even when the next unit's line is already waiting on stdin.
-TEST(CliLine, CtrlCEndsTheRepeatWithItsTotalsThoughMoreInputWaits) {
+TEST(CliStation, CtrlCEndsTheRepeatWithItsTotalsThoughMoreInputWaits) {
     LineRig rig;
     const std::string image = rig.Image(1, 150);
     SimProcess sim({"--type", "1", "--image", image, "--wire"}, TARNIK_SIM_PATH);

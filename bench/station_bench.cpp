@@ -1,4 +1,4 @@
-// Benchmark of a production-line run: tarnik-cli programming four units at once on four
+// Benchmark of a station run: tarnik-cli programming four units at once on four
 // tarnik-sim --wire emulators (type 1 expander, 256 records of 256 data bytes, 38400 baud),
 // against the same program with one unit alone. Prints the run's time with four units
 // divided by the time of one unit alone (the units must not slow each other: at most 1.10
@@ -165,7 +165,7 @@ int main(int argc, char** argv) {
                     four.seconds > 0 ? four.cpuSeconds * 100.0 / four.seconds / kUnits : 0.0);
         std::filesystem::remove_all(folder);
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "line_bench: %s\n", error.what());
+        std::fprintf(stderr, "station_bench: %s\n", error.what());
         return 1;
     }
     return 0;

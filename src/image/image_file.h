@@ -4,6 +4,7 @@
 // the S19 format (main family, audio unit) or the network-module format (types 4, 9, 15).
 #include "tools/log_sink.h"
 #include "tools/text.h"
+#include "tools/version.h"
 
 #include <array>
 #include <cstdint>
@@ -69,7 +70,8 @@ inline constexpr const char* kFileOpeningErrorText = "File opening error ";
 inline constexpr const char* kHeaderNotCorrectText = "Indicated file is not correct ";
 inline constexpr const char* kDamagedFileText = "Damaged file ";
 // Window caption for an image of a unit type outside 0..18.
-inline constexpr const char* kUnknownUnitTypeCaption = "Tarnik v2.01A_EN   Unknown type of unit";
+inline constexpr const char* kUnknownUnitTypeCaption = TARNIK_PROGRAM_TITLE
+    "   Unknown type of unit";
 // Command byte of a verification record (the stored records carry the programming command).
 constexpr std::uint8_t kVerifyCommand = 0x13;
 

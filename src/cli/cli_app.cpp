@@ -23,9 +23,6 @@ namespace tarnik::cli {
 namespace {
 
 constexpr std::size_t kSerialDigits = 8;
-// The SMNET-PTX card works at the address remembered for the SRVA-NETK card.
-constexpr int kSharedAddressType = 15;
-constexpr int kAddressOwnerType = 9;
 
 int ListPorts(std::FILE* out) {
     for (const PortInfo& port : ListSerialPorts()) {
@@ -43,11 +40,11 @@ std::string AddressRefusal(int unitType, const Text& address) {
     std::string text = std::string(kProgram) + ": --address cannot be used for unit type " +
                        std::to_string(unitType) + " (" + DisplayUtf8(UnitTypeName(unitType)) +
                        "): ";
-    if (unitType == kSharedAddressType)
+    const int owner = FindUnitType(unitType)->addressOwner;
+    if (IsKnownUnitType(owner))
         return text + "it always uses the address remembered for unit type " +
-               std::to_string(kAddressOwnerType) + " (" +
-               DisplayUtf8(UnitTypeName(kAddressOwnerType)) + "), now " + DisplayUtf8(address) +
-               ";\nprogram a unit type " + std::to_string(kAddressOwnerType) +
+               std::to_string(owner) + " (" + DisplayUtf8(UnitTypeName(owner)) + "), now " +
+               DisplayUtf8(address) + ";\nprogram a unit type " + std::to_string(owner) +
                " image with --address to change it";
     return text + "it always uses address " + DisplayUtf8(address);
 }

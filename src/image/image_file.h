@@ -2,6 +2,7 @@
 // Firmware image files: a 2-byte file key, a 58-byte scrambled header (version, compilation
 // date, unit type, checksum), then scrambled records, each preceded by its 2-byte key, in
 // the S19 format (main family, audio unit) or the network-module format (types 4, 9, 15).
+#include "image/unit_types.h"
 #include "tools/log_sink.h"
 #include "tools/text.h"
 #include "tools/version.h"
@@ -20,7 +21,6 @@ constexpr std::size_t kFileKeySize = 2;
 constexpr std::size_t kHeaderSize = 58;
 constexpr std::size_t kRecordsOffset = kFileKeySize + kHeaderSize;
 constexpr std::uint16_t kSerialRecordAddress = 0xEFA0;
-constexpr int kMaxUnitType = 18;
 
 // One record of the record list.
 struct TLDane {
@@ -33,9 +33,6 @@ struct TLDane {
 };
 
 using RecordList = std::vector<TLDane>;
-
-// Unit types 4, 9 and 15 use the network-module record format.
-bool IsNetworkModuleType(int unitType);
 
 struct ImageHeader {
     std::uint16_t fileKey = 0;

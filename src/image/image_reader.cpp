@@ -117,7 +117,7 @@ ImageLoadResult OpenImage(const std::string& path, std::ifstream& in) {
     if (!header.dateValid) {
         result = Failure(ImageLoadStatus::DateNotNumber,
                          "'" + header.dateText + "' is not a valid integer value");
-    } else if (header.unitType < 0 || header.unitType > kMaxUnitType) {
+    } else if (!IsKnownUnitType(header.unitType)) {
         result = Failure(ImageLoadStatus::UnknownType, kUnknownUnitTypeCaption);
     } else {
         result.status = ImageLoadStatus::Ok;
@@ -194,10 +194,6 @@ Text HexOfBytes(const Text& bytes) {
 }
 
 } // namespace
-
-bool IsNetworkModuleType(int unitType) {
-    return unitType == 4 || unitType == 9 || unitType == 15;
-}
 
 bool S19RecordChecksumOk(const Text& plain) {
     return SumByteOk(plain);

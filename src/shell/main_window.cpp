@@ -46,11 +46,6 @@ int PositionSetting(const Text& value, int fallback) {
     return static_cast<int>(*number);
 }
 
-// Unit types that keep no address: the address is 0 and nothing is stored or shown.
-bool KeepsNoAddress(int unitType) {
-    return unitType == 0 || unitType == 3 || unitType == 5 || unitType == 18;
-}
-
 const char* SpinnerText(int counter) {
     static const char* const kSpinner[] = {"/", "-", "\\"};
     return kSpinner[counter % 3];
@@ -242,11 +237,12 @@ void MainWindowLogic::ChBoxSerialIncClick(bool checked) {
 
 void MainWindowLogic::SetUnitAddress(const Text& text, bool show) {
     const AddressText address = NormaliseAddress(text);
-    if (KeepsNoAddress(unitType_)) {
+    const UnitTypeRow& unit = *FindUnitType(unitType_);
+    if (unit.KeepsNoAddress()) {
         unitAddress_ = 0;
         return;
     }
-    const Text name = AddressStoreSettingName(unitType_);
+    const Text name(unit.AddressStoreSetting());
     if (!name.empty()) WriteSetting(name, address.text);
     unitAddress_ = address.value;
     view_.SetStatusPanel(2, kAddressPanelPrefix + address.text);
@@ -254,9 +250,10 @@ void MainWindowLogic::SetUnitAddress(const Text& text, bool show) {
 }
 
 std::optional<Text> MainWindowLogic::FixedAddress() const {
-    if (ShowsAddressField(unitType_)) return std::nullopt;
-    // The SMNET-PTX card takes the remembered address of the SRVA-NETK card, as stored.
-    if (unitType_ == 15) return adrTxText_;
+    const UnitTypeRow& unit = *FindUnitType(unitType_);
+    if (unit.ShowsAddressField()) return std::nullopt;
+    // A type that uses another type's remembered address takes it as stored.
+    if (unit.address == AddressRule::Shared) return adrTxText_;
     return NormaliseAddress(IntToHexEven(unitAddress_)).text;
 }
 
@@ -397,46 +394,44 @@ void MainWindowLogic::ShowControls(std::initializer_list<Control> controls) {
 }
 
 bool MainWindowLogic::SetUpForUnitType() {
-    const auto unit = FindUnitType(unitType_);
-    if (!unit) {
+    const UnitTypeRow* unit = FindUnitType(unitType_);
+    if (unit == nullptr) {
         SetCaption(kUnknownUnitTypeCaption);
         ReportLoadFailure(kUnknownUnitTypeCaption, false);
         return false;
     }
-    // The access controller keeps whatever caption the window had.
-    if (unitType_ != 2) SetCaption(unit->title);
-    const Text remembered = ReadSetting(AddressReadSettingName(unitType_));
-    switch (unitType_) {
-    case 1:
-    case 4:
-    case 8:
-    case 9:
-        ShowControls({Control::TxAdrLabel, Control::AdrTx});
-        SetUnitAddress(remembered, true);
-        break;
-    case 2:
-        ShowControls({Control::TxAdrLabel, Control::AdrTx, Control::TxNrSerial, Control::EdNrSerial,
-                      Control::ChBoxSerialInc, Control::ButRdSerial});
-        SetUnitAddress(remembered, true);
-        break;
-    case 3:
+    if (!unit->keepsCaption) SetCaption(UnitTypeTitle(unitType_));
+    if (unit->ShowsAddressField()) ShowControls({Control::TxAdrLabel, Control::AdrTx});
+    if (unit->serialControls == SerialControls::All)
+        ShowControls({Control::TxNrSerial, Control::EdNrSerial, Control::ChBoxSerialInc,
+                      Control::ButRdSerial});
+    if (unit->serialControls == SerialControls::WithoutLabel)
         ShowControls({Control::EdNrSerial, Control::ButRdSerial, Control::ChBoxSerialInc});
-        break;
-    case 11:
+    SetAddressAtLoad(*unit);
+    view_.SetVisible(Control::BoxVer, !unit->IsNetworkModule());
+    return true;
+}
+
+void MainWindowLogic::SetAddressAtLoad(const UnitTypeRow& unit) {
+    const Text remembered = ReadSetting(Text(unit.addressSetting));
+    switch (unit.address) {
+    case AddressRule::Entered:
+    case AddressRule::Shared:
         SetUnitAddress(remembered, true);
-        // The ORVO unit always works at address 0, which is stored as its remembered one.
+        break;
+    case AddressRule::FixedStored:
+        SetUnitAddress(remembered, true);
+        // The unit always works at address 0, which is stored as its remembered one.
         SetAdrTxText("00");
         AdrTxChange("00");
         break;
-    case 15:
-        SetUnitAddress(remembered, true);
+    case AddressRule::Kept:
         break;
-    default:
+    case AddressRule::None:
+    case AddressRule::Fixed:
         SetUnitAddress("00", true);
         break;
     }
-    view_.SetVisible(Control::BoxVer, !IsNetworkModuleType(unitType_));
-    return true;
 }
 
 bool MainWindowLogic::ReadRecords(const std::string& fileName) {
@@ -497,7 +492,7 @@ ProcessOutcome MainWindowLogic::StartProcess() {
     }
     view_.SetPBarMax(static_cast<int>(records_.size()));
     SetPBarVisible(true);
-    const UnitTypeInfo unit = *FindUnitType(unitType_);
+    const UnitTypeRow& unit = *FindUnitType(unitType_);
     if (!OpenPortFor(unit)) return PortError();
     const ProcessOutcome outcome = RunProgrammer(unit);
     EndProcess(outcome);
@@ -534,9 +529,9 @@ bool MainWindowLogic::ProbePort() {
     return true;
 }
 
-bool MainWindowLogic::OpenPortFor(const UnitTypeInfo& unit) {
+bool MainWindowLogic::OpenPortFor(const UnitTypeRow& unit) {
     CommPort& port = services_.port;
-    SetCaption(unit.title);
+    SetCaption(UnitTypeTitle(unit.number));
     port.SetBaudRate(unit.baud);
     port.SetParity(unit.parity);
     port.SetStopbits(unit.stopbits);
@@ -556,7 +551,7 @@ ProcessOutcome MainWindowLogic::PortError() {
     return NothingRan(kPortOpeningError);
 }
 
-ProcessOutcome MainWindowLogic::RunProgrammer(const UnitTypeInfo& unit) {
+ProcessOutcome MainWindowLogic::RunProgrammer(const UnitTypeRow& unit) {
     ProcessContext context{*this, link_,       services_.clock, records_,
                            keys_, exitStatus_, image_,          pacing_};
     try {

@@ -10,7 +10,7 @@
 #include "shell/log_model.h"
 #include "shell/main_view.h"
 #include "shell/programmer.h"
-#include "shell/unit_types.h"
+#include "image/unit_types.h"
 #include "tools/clock.h"
 #include "tools/message_pump.h"
 #include "tools/settings_store.h"
@@ -171,6 +171,7 @@ private:
     enum class LoadOutcome { Loaded, Failed, Abandoned };
     LoadOutcome LoadImageOutcome(const std::string& fileName);
     bool SetUpForUnitType();
+    void SetAddressAtLoad(const UnitTypeRow& unit);
     void ShowControls(std::initializer_list<Control> controls);
     void SetAdrTxText(const Text& text);
     void SetEdNrSerialText(const Text& text);
@@ -181,10 +182,10 @@ private:
     ProcessOutcome StartProcess();
     ProcessOutcome NothingRan(const Text& reason) const;
     bool ProbePort();
-    bool OpenPortFor(const UnitTypeInfo& unit);
+    bool OpenPortFor(const UnitTypeRow& unit);
     ProcessOutcome PortError();
     ProcessOutcome EndStartBeforeProgrammer();
-    ProcessOutcome RunProgrammer(const UnitTypeInfo& unit);
+    ProcessOutcome RunProgrammer(const UnitTypeRow& unit);
     void EndProcess(const ProcessOutcome& outcome);
     void ReportLoadFailure(const Text& message, bool messageShown);
 

@@ -6,7 +6,7 @@
 #include "image/image_writer.h"
 #include "serial/tfustaw.h"
 #include "shell/programmer.h"
-#include "shell/unit_types.h"
+#include "image/unit_types.h"
 #include "sim/loopback.h"
 #include "sim/quiet_view.h"
 #include "sim/unit_model.h"
@@ -70,7 +70,7 @@ struct VirtualProcess {
         view.answerYes = true; // the network modules' version question
         view.edNrSerial = "12345678";
         pump.AddPort(&port);
-        const UnitTypeInfo info = *FindUnitType(unitType);
+        const UnitTypeRow& info = *FindUnitType(unitType);
         port.SetBaudRate(info.baud);
         port.SetParity(info.parity);
         port.SetStopbits(info.stopbits);

@@ -2,7 +2,7 @@
 
 #include "image/image_file.h"
 #include "programmers/bootloader_frames.h"
-#include "programmers/tcp_programmer.h"
+#include "programmers/answer_match.h"
 #include "support/temp_dir.h"
 
 namespace tarnik::testing {

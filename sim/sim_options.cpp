@@ -2,11 +2,13 @@
 
 #include "cli/option_checks.h"
 #include "image/unit_types.h"
+#include "tools/hexcodec.h"
 
 #include <array>
 #include <cctype>
 #include <charconv>
 #include <limits>
+#include <optional>
 
 #include <CLI/CLI.hpp>
 
@@ -25,12 +27,10 @@ bool ParseNumber(const std::string& text, std::uint32_t& value, int base = 10) {
 constexpr int kMaxRecordIndex = 65535;
 
 bool ParseSerial(const std::string& text, std::array<std::uint8_t, 4>& serial) {
-    if (text.size() != 8) return false;
-    for (std::size_t i = 0; i < 4; ++i) {
-        std::uint32_t byte = 0;
-        if (!ParseNumber(text.substr(i * 2, 2), byte, 16)) return false;
-        serial[i] = static_cast<std::uint8_t>(byte);
-    }
+    const std::optional<std::uint32_t> value = SerialValue(text);
+    if (!value) return false;
+    for (std::size_t i = 0; i < serial.size(); ++i)
+        serial[i] = static_cast<std::uint8_t>(*value >> (24 - 8 * i));
     return true;
 }
 
@@ -109,8 +109,7 @@ std::string SimUsage() {
 namespace {
 
 // An option whose value `read` takes apart; a value it cannot read is refused.
-template <class Read>
-CLI::Option* AddRead(CLI::App& app, const std::string& name, Read read) {
+template <class Read> CLI::Option* AddRead(CLI::App& app, const std::string& name, Read read) {
     return app.add_option_function<std::string>(name, [name, read](const std::string& value) {
         if (!read(value)) throw CLI::ValidationError(name, "bad value: " + value);
     });
@@ -165,9 +164,8 @@ void AddFaultOptions(CLI::App& app, UnitFaults& faults) {
     AddNumber(app, "--hangup-at-record", faults.hangupAtRecord, 0, kMaxRecordIndex);
     AddNumber(app, "--verify-mismatch", faults.verifyMismatch, 0, kMaxRecordIndex);
     AddNumber(app, "--lose-record", faults.loseRecord, 0, kMaxRecordIndex);
-    AddNumber(app, "--noise-rate", faults.noisePercent, 1u, 100u)->each([&faults](const std::string&) {
-        faults.noise = true;
-    });
+    AddNumber(app, "--noise-rate", faults.noisePercent, 1u, 100u)
+        ->each([&faults](const std::string&) { faults.noise = true; });
     AddNumber(app, "--answer-delay-ms", faults.answerDelayMs, 0u);
     AddNumber(app, "--erase-busy-ms", faults.eraseBusyMs, 1u);
     app.add_option_function<std::uint32_t>(

@@ -3,12 +3,13 @@
 #include "cli/cli_options.h"
 #include "cli/interrupt.h"
 #include "cli/terminal_view.h"
-#include "serial/plain_message_pump.h"
 #include "serial/port_list.h"
 #include "serial/tcomm64.h"
-#include "shell/cp1250.h"
 #include "shell/main_window.h"
 #include "tools/clock.h"
+#include "tools/cp1250.h"
+#include "tools/hexcodec.h"
+#include "tools/plain_message_pump.h"
 #include "tools/settings_store.h"
 
 #include "cli/station_run.h"
@@ -21,8 +22,6 @@
 namespace tarnik::cli {
 
 namespace {
-
-constexpr std::size_t kSerialDigits = 8;
 
 int ListPorts(std::FILE* out) {
     for (const PortInfo& port : ListSerialPorts()) {
@@ -48,11 +47,6 @@ std::string AddressRefusal(int unitType, const Text& address) {
                " image with --address to change it";
     return text + "it always uses address " + DisplayUtf8(address);
 }
-
-class DiscardLog final : public LogSink {
-public:
-    void LogLine(const Text&) override {}
-};
 
 // The loader writes the serial number field into the record at EFA0 when the image has one.
 bool ImageHasSerialRecord(const std::string& path) {

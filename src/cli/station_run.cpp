@@ -1,8 +1,8 @@
 #include "cli/station_run.h"
 
 #include "cli/interrupt.h"
-#include "cli/station_console.h"
 #include "cli/results_log.h"
+#include "cli/station_console.h"
 #include "shell/address_entry.h"
 #include "tools/locked_settings.h"
 #include "tools/serial_store.h"

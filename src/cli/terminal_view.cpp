@@ -2,7 +2,7 @@
 
 #include "cli/station_console.h"
 #include "image/image_file.h"
-#include "shell/cp1250.h"
+#include "tools/cp1250.h"
 
 #include <algorithm>
 #include <cctype>

@@ -230,8 +230,7 @@ bool TVAUDIO_WR::CommandStep(std::uint8_t command, std::span<const std::uint8_t>
         return false;
     }
     // The pass that takes the answer composes like any other: its frame goes out once more.
-    if (keptKeys_.empty() || Now() - lastCompose_ >= resendMs)
-        ComposeFrame(command, data);
+    if (keptKeys_.empty() || Now() - lastCompose_ >= resendMs) ComposeFrame(command, data);
     if (!status) return false;
     if (next) SetStep(*next);
     return true;

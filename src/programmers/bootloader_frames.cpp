@@ -28,8 +28,7 @@ Text ByteHex(std::uint8_t value, const std::array<char, 16>& digits) {
 PlainMarker PlainMarkerForUnitType(int unitType) {
     const UnitTypeRow* unit = FindUnitType(unitType);
     const std::uint8_t marker = unit != nullptr ? unit->plainMarker : 0xFF;
-    return {ByteHex(marker, kUpperDigits) + ByteHex(marker, kUpperDigits),
-            Text(2, AsChar(marker))};
+    return {ByteHex(marker, kUpperDigits) + ByteHex(marker, kUpperDigits), Text(2, AsChar(marker))};
 }
 
 Text AddressHexLower(std::uint32_t address) {

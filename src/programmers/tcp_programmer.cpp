@@ -184,9 +184,8 @@ void TTCP_WR::StepPollSleep() {
 }
 
 void TTCP_WR::Spin() {
-    static const char* const kSpinner[] = {"/", "-", "\\"};
     const int counter = context_.view.SpinnerCounter();
-    context_.view.SetLabGrot(kSpinner[((counter % 3) + 3) % 3]);
+    context_.view.SetLabGrot(SpinnerText(counter));
     context_.view.SetSpinnerCounter(counter + 1);
 }
 

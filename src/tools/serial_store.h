@@ -24,7 +24,4 @@ struct SerialAllocation {
 // out numbers again.
 SerialAllocation TakeSerials(const std::string& path, std::size_t count);
 
-// "0000A1B2" for 0xA1B2.
-std::string SerialText(std::uint32_t value);
-
 } // namespace tarnik

@@ -1,5 +1,8 @@
 #include "tools/settings_ini.h"
 
+#include "tools/hexcodec.h"
+#include "tools/utf8.h"
+
 #include "tools/durable_file.h"
 
 #include <cstdlib>
@@ -19,13 +22,6 @@ const char kSection[] = "[General]";
 const char kHexDigits[] = "0123456789ABCDEF";
 
 using Lines = std::vector<std::string>;
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
@@ -55,20 +51,7 @@ void AppendHexEscape(Text& out, std::uint8_t byte) {
 
 // A character written after a \x escape that could be read as a further hex digit.
 bool ContinuesHexEscape(char c) {
-    return HexValue(c) >= 0;
-}
-
-void AppendUtf8(Text& out, unsigned code) {
-    if (code < 0x80) {
-        out.push_back(static_cast<char>(code));
-    } else if (code < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (code >> 6)));
-        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xE0 | (code >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    }
+    return HexDigitValue(c) >= 0;
 }
 
 // Reads the digits of a \x escape (at most four, as Qt writes code points); a value up to
@@ -76,8 +59,8 @@ void AppendUtf8(Text& out, unsigned code) {
 std::size_t ReadHexEscape(const Text& stored, std::size_t i, Text& out) {
     unsigned code = 0;
     std::size_t digits = 0;
-    while (i < stored.size() && digits < 4 && HexValue(stored[i]) >= 0) {
-        code = code * 16 + static_cast<unsigned>(HexValue(stored[i++]));
+    while (i < stored.size() && digits < 4 && HexDigitValue(stored[i]) >= 0) {
+        code = code * 16 + static_cast<unsigned>(HexDigitValue(stored[i++]));
         ++digits;
     }
     if (code <= 0xFF)
@@ -87,35 +70,8 @@ std::size_t ReadHexEscape(const Text& stored, std::size_t i, Text& out) {
     return i;
 }
 
-// Length of the well-formed UTF-8 sequence of two to four bytes that starts at `i`, or 0.
-// Such sequences are written as they are, as Qt writes the text of a value; any other byte
-// from 0x7F up gets a \x escape.
-std::size_t Utf8SequenceAt(const Text& text, std::size_t i) {
-    const auto byte = [&](std::size_t k) { return static_cast<std::uint8_t>(text[k]); };
-    const std::uint8_t lead = byte(i);
-    std::size_t length = 0;
-    std::uint8_t low = 0x80;
-    std::uint8_t high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        if (lead == 0xE0) low = 0xA0;  // no overlong forms
-        if (lead == 0xED) high = 0x9F; // no surrogates
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        if (lead == 0xF0) low = 0x90;
-        if (lead == 0xF4) high = 0x8F; // nothing above U+10FFFF
-    } else {
-        return 0;
-    }
-    if (i + length > text.size()) return 0;
-    if (byte(i + 1) < low || byte(i + 1) > high) return 0;
-    for (std::size_t k = i + 2; k < i + length; ++k)
-        if (byte(k) < 0x80 || byte(k) > 0xBF) return 0;
-    return length;
-}
-
+// Well-formed UTF-8 sequences are written as they are, as Qt writes the text of a value; any
+// other byte from 0x7F up gets a \x escape.
 // Qt marks its own typed values with a leading '@' and doubles the '@' of a plain text.
 constexpr char kTypeMark = '@';
 
@@ -315,10 +271,10 @@ Text EscapeIniKey(const Text& key) {
 Text UnescapeIniKey(const Text& stored) {
     Text out;
     for (std::size_t i = 0; i < stored.size(); ++i) {
-        if (stored[i] == '%' && i + 2 < stored.size() && HexValue(stored[i + 1]) >= 0 &&
-            HexValue(stored[i + 2]) >= 0) {
-            out.push_back(
-                static_cast<char>(HexValue(stored[i + 1]) * 16 + HexValue(stored[i + 2])));
+        if (stored[i] == '%' && i + 2 < stored.size() && HexDigitValue(stored[i + 1]) >= 0 &&
+            HexDigitValue(stored[i + 2]) >= 0) {
+            out.push_back(static_cast<char>(HexDigitValue(stored[i + 1]) * 16 +
+                                            HexDigitValue(stored[i + 2])));
             i += 2;
         } else {
             out.push_back(stored[i] == '\\' ? '/' : stored[i]);

@@ -1,8 +1,8 @@
 #include "support/image_builder.h"
 
 #include "image/image_file.h"
-#include "programmers/bootloader_frames.h"
 #include "programmers/answer_match.h"
+#include "programmers/bootloader_frames.h"
 #include "support/temp_dir.h"
 
 namespace tarnik::testing {

@@ -1,7 +1,7 @@
 #include "image/unit_types.h"
 #include "shell/command_line.h"
-#include "shell/cp1250.h"
 #include "shell/log_model.h"
+#include "tools/cp1250.h"
 
 #include <gtest/gtest.h>
 

@@ -2,15 +2,17 @@
 // The main window's logic without a toolkit: start-up and settings, the command line, the
 // loading of images and the window set-up per unit type, the address and serial-number
 // fields, and the control of a programming process. A front end forwards its events here
-// and renders what the logic decides through MainView.
+// and renders what the logic decides through MainView. One job a file: main_window.cpp
+// (start-up, states, menus, fields), image_load.cpp (an image and the set-up for its unit
+// type) and process_control.cpp (Start, STOP, the unattended run, the programmers' view).
 #include "image/image_file.h"
+#include "image/unit_types.h"
 #include "programmers/process_view.h"
 #include "serial/comm_port.h"
 #include "serial/tfustaw.h"
 #include "shell/log_model.h"
 #include "shell/main_view.h"
 #include "shell/programmer.h"
-#include "image/unit_types.h"
 #include "tools/clock.h"
 #include "tools/message_pump.h"
 #include "tools/settings_store.h"

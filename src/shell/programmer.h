@@ -2,9 +2,9 @@
 // One programming process as the process control sees it: run until it ends, or be told to
 // stop from inside the message processing of its poll loop. Every unit family sits behind
 // this, so STOP reaches whichever programmer is running.
+#include "image/unit_types.h"
 #include "programmers/process_outcome.h"
 #include "programmers/process_view.h"
-#include "image/unit_types.h"
 
 #include <cstdint>
 #include <functional>

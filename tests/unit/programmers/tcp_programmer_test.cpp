@@ -27,8 +27,8 @@ sim::LineSettings Line(int baud, TParity parity) {
     return {baud, parity, sb2_0, da8};
 }
 
-struct TcpRig {
-    explicit TcpRig(sim::UnitOptions options, int recordCount = 5) {
+struct TcpRig : testing::VirtualLine<RecordingView> {
+    explicit TcpRig(sim::UnitOptions options, int recordCount = 5) : VirtualLine(4242) {
         for (int i = 0; i < recordCount; ++i) {
             TLDane r;
             r.address = static_cast<std::uint16_t>(0x4000 + i * 32);
@@ -40,32 +40,21 @@ struct TcpRig {
         options.image = records;
         unit = sim::CreateUnitModel(options);
         port.SetPeer(unit.get());
-        pump.AddPort(&port);
-        // The line the process control opens the port with for the unit type.
-        const bool type15 = options.unitType == 15;
-        port.SetBaudRate(type15 ? cbr57600 : cbr4800);
-        port.SetParity(type15 ? paNone : paEven);
-        port.SetStopbits(sb2_0);
-        port.Open();
+        OpenFor(options.unitType);
         view.unitType = options.unitType;
         view.bootAddress = options.address;
         header.version = "1.05";
         header.dateSeconds = 1700000000; // 2023-11-14
-        pump.AddHook([this] {
-            if (clock.TickMs() - startedAt > Rig::kRunLimitMs) throw std::runtime_error("limit");
-        });
+        LimitRun(Rig::kRunLimitMs);
     }
 
     // Runs with the model code of the unit type and the unit's address unless told otherwise.
     void Run(int modelCode = -1, int address = -1) {
         const int type = unit->Options().unitType;
         programmer.emplace(context);
-        programmer->Configure(address >= 0 ? address : unit->Options().address, modelCode >= 0
-                                                                                    ? modelCode
-                                                                                : type == 4 ? 0
-                                                                                : type == 9 ? 2
-                                                                                            : 4);
-        startedAt = clock.TickMs();
+        programmer->Configure(address >= 0 ? address : unit->Options().address,
+                              modelCode >= 0 ? modelCode : FindUnitType(type)->modelCode);
+        StartClock();
         programmer->StartProcess();
     }
 
@@ -82,19 +71,8 @@ struct TcpRig {
         return n;
     }
 
-    sim::VirtualClock clock;
-    RecordList records;
     std::unique_ptr<sim::UnitModel> unit;
-    sim::SimulatedPort port{clock, nullptr};
-    sim::LoopbackPump pump;
-    RecordingView view{pump, clock};
-    TFUstaw link{port, pump, clock, view};
-    KeyGenerator keys{4242};
-    int exitStatus = -1;
-    ImageHeader header;
-    ProcessContext context{view, link, clock, records, keys, exitStatus, header};
     std::optional<TTCP_WR> programmer;
-    std::uint32_t startedAt = 0;
 };
 
 const Text kTitle100 = "Tarnik v2.01A_EN  100 %";

@@ -76,8 +76,7 @@ void AddOptions(CLI::App& app, CliOptions& o, std::vector<std::string>& window) 
     app.add_flag("--serial-inc", o.serialInc);
     app.add_flag("--repeat", o.repeat);
     app.add_flag("--fast", o.fast);
-    app.add_option_function<unsigned>("--turnaround-ms",
-                                      [&o](unsigned ms) { o.turnaround = ms; })
+    app.add_option_function<unsigned>("--turnaround-ms", [&o](unsigned ms) { o.turnaround = ms; })
         ->transform(options::Decimal())
         ->check(CLI::Range(0u, static_cast<unsigned>(kMaxTurnaroundMs)));
     app.add_flag("-y,--yes", o.yes);

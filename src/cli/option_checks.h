@@ -28,9 +28,8 @@ inline CLI::Validator Decimal() {
 inline CLI::Validator HexDigits(std::size_t minDigits, std::size_t maxDigits,
                                 const std::string& what) {
     return {[=](std::string& value) -> std::string {
-                const bool hex = std::all_of(value.begin(), value.end(), [](unsigned char c) {
-                    return std::isxdigit(c) != 0;
-                });
+                const bool hex = std::all_of(value.begin(), value.end(),
+                                             [](unsigned char c) { return std::isxdigit(c) != 0; });
                 if (!hex || value.size() < minDigits || value.size() > maxDigits)
                     return "takes " + what + ": " + value;
                 for (char& c : value)

@@ -67,8 +67,8 @@ inline constexpr const char* kFileOpeningErrorText = "File opening error ";
 inline constexpr const char* kHeaderNotCorrectText = "Indicated file is not correct ";
 inline constexpr const char* kDamagedFileText = "Damaged file ";
 // Window caption for an image of a unit type outside 0..18.
-inline constexpr const char* kUnknownUnitTypeCaption = TARNIK_PROGRAM_TITLE
-    "   Unknown type of unit";
+inline constexpr const char* kUnknownUnitTypeCaption =
+    TARNIK_PROGRAM_TITLE "   Unknown type of unit";
 // Command byte of a verification record (the stored records carry the programming command).
 constexpr std::uint8_t kVerifyCommand = 0x13;
 

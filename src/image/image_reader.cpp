@@ -20,7 +20,6 @@ constexpr std::size_t kSerialSize = 4;
 constexpr std::size_t kMinSerialRecordLength = kSerialOffset + kSerialSize + 1;
 // Reading needs only the four bytes to be there (the last may then be the checksum).
 constexpr std::size_t kMinReadableSerialLength = kSerialOffset + kSerialSize;
-constexpr std::size_t kSerialDigits = 8;
 
 // Reads up to n bytes; fewer at the end of the file or on a read error.
 Text ReadUpTo(std::istream& in, std::size_t n) {

@@ -41,9 +41,14 @@ struct UnitTypeRow {
     const char* addressSetting; // the setting the remembered address is read from
     int addressOwner;           // Shared: the type whose address is used
     SerialControls serialControls;
-    bool keepsCaption;          // a load leaves the window caption as it was
-    std::uint32_t pollSleepMs;  // main family: the poll loop's sleep per round
-    std::uint8_t plainMarker;   // main family: the byte that marks plain frames (twice)
+    bool keepsCaption;         // a load leaves the window caption as it was
+    std::uint32_t pollSleepMs; // main family: the poll loop's sleep per round
+    std::uint8_t plainMarker;  // main family: the byte that marks plain frames (twice)
+    // Main family: the unit is asked for its serial number when the serial-number field is
+    // incomplete, and its programming ends through a step of its own.
+    bool serialFromUnit;
+    // Main family: the bootloader is asked for with a fixed frame of the type's own.
+    bool fixedBootRequest;
 
     constexpr bool IsNetworkModule() const { return family == ProgrammerFamily::NetworkModule; }
     constexpr bool ShowsAddressField() const { return address == AddressRule::Entered; }
@@ -66,26 +71,26 @@ constexpr SerialControls WithoutLabel = SerialControls::WithoutLabel;
 
 // clang-format off
 inline constexpr std::array<UnitTypeRow, 19> kRows = {{
-//   no title                          family         model line                    pause address     setting          owner serial        caption poll marker
-    {0,  "KRN-40 Controller Program",  S19,           0, cbr9600,  paNone, sb1_0, 0,   None,        "",              -1, kNoSerial,    false, 20, 0xFF},
-    {1,  "Expander Program",           S19,           0, cbr38400, paNone, sb1_0, 500, Entered,     "adr_exp",       -1, kNoSerial,    false, 20, 0xFF},
-    {2,  "Access Controller Program",  S19,           0, cbr38400, paNone, sb1_0, 500, Entered,     "adr_kkd",       -1, All,          true,  1,  0xFF},
-    {3,  "Bus-422 Converter Program",  S19,           0, cbr38400, paNone, sb1_0, 500, Kept,        "",              -1, WithoutLabel, false, 10, 0xDD},
-    {4,  "NETK-2 Module Program ",     NetworkModule, 0, cbr4800,  paEven, sb2_0, 500, Entered,     "adr_tcp",       -1, kNoSerial,    false, 10, 0xFF},
-    {5,  "Audio Verification Program", Audio,         0, cbr38400, paNone, sb1_0, 0,   None,        "",              -1, kNoSerial,    false, 10, 0xFF},
-    {6,  "Siren Program",              S19,           0, cbr38400, paNone, sb1_0, 0,   Fixed,       "",              -1, kNoSerial,    false, 10, 0xFF},
-    {7,  "V.LUX Keypad Program",       S19,           0, cbr19200, paNone, sb1_0, 0,   Fixed,       "",              -1, kNoSerial,    false, 10, 0xFF},
-    {8,  "Program bariery podczerwieni", S19,         0, cbr38400, paNone, sb1_0, 0,   Entered,     "adr_bIRed",     -1, kNoSerial,    false, 1,  0xFF},
-    {9,  "SRVA-NETK Card Program",     NetworkModule, 2, cbr4800,  paEven, sb2_0, 500, Entered,     "adr_srva_netk", -1, kNoSerial,    false, 10, 0xFF},
-    {10, "Gas Detector Tester Program", S19,          0, cbr38400, paNone, sb1_0, 0,   Fixed,       "",              -1, kNoSerial,    false, 20, 0xFF},
-    {11, "ORVO CP Program",            S19,           0, cbr38400, paNone, sb1_0, 500, FixedStored, "adr_orvo",      -1, kNoSerial,    false, 1,  0xFF},
-    {12, "BXR 300 Program",            S19,           0, cbr38400, paNone, sb1_0, 0,   Fixed,       "",              -1, kNoSerial,    false, 10, 0xFF},
-    {13, "MX 12 LNK Program",          S19,           0, cbr38400, paNone, sb1_0, 0,   Fixed,       "",              -1, kNoSerial,    false, 20, 0xFF},
-    {14, "TOVEL 2 Program",            S19,           0, cbr38400, paNone, sb1_0, 0,   Fixed,       "",              -1, kNoSerial,    false, 20, 0xFF},
-    {15, "SMNET-PTX Card Program",     NetworkModule, 4, cbr57600, paNone, sb2_0, 500, Shared,      "adr_srva_netk",  9, kNoSerial,    false, 10, 0xFF},
-    {16, "RQX50 Tester Program",       S19,           0, cbr19200, paNone, sb1_0, 0,   Fixed,       "",              -1, kNoSerial,    false, 10, 0xFF},
-    {17, "PWL50 Controller Program",   S19,           0, cbr38400, paNone, sb1_0, 0,   Fixed,       "",              -1, kNoSerial,    false, 10, 0xFF},
-    {18, "Lintra-KP Keypad Program",   S19,           0, cbr9600,  paNone, sb1_0, 0,   None,        "",              -1, kNoSerial,    false, 20, 0xFF},
+//   no title                          family         model line                    pause address     setting          owner serial        caption poll marker serial fixed
+    {0,  "KRN-40 Controller Program",  S19,           0, cbr9600,  paNone, sb1_0, 0,   None,        "",              -1, kNoSerial,    false, 20, 0xFF, false, true},
+    {1,  "Expander Program",           S19,           0, cbr38400, paNone, sb1_0, 500, Entered,     "adr_exp",       -1, kNoSerial,    false, 20, 0xFF, false, false},
+    {2,  "Access Controller Program",  S19,           0, cbr38400, paNone, sb1_0, 500, Entered,     "adr_kkd",       -1, All,          true,  1,  0xFF, true,  false},
+    {3,  "Bus-422 Converter Program",  S19,           0, cbr38400, paNone, sb1_0, 500, Kept,        "",              -1, WithoutLabel, false, 10, 0xDD, false, false},
+    {4,  "NETK-2 Module Program ",     NetworkModule, 0, cbr4800,  paEven, sb2_0, 500, Entered,     "adr_tcp",       -1, kNoSerial,    false, 10, 0xFF, false, false},
+    {5,  "Audio Verification Program", Audio,         0, cbr38400, paNone, sb1_0, 0,   None,        "",              -1, kNoSerial,    false, 10, 0xFF, false, false},
+    {6,  "Siren Program",              S19,           0, cbr38400, paNone, sb1_0, 0,   Fixed,       "",              -1, kNoSerial,    false, 10, 0xFF, false, false},
+    {7,  "V.LUX Keypad Program",       S19,           0, cbr19200, paNone, sb1_0, 0,   Fixed,       "",              -1, kNoSerial,    false, 10, 0xFF, false, false},
+    {8,  "Program bariery podczerwieni", S19,         0, cbr38400, paNone, sb1_0, 0,   Entered,     "adr_bIRed",     -1, kNoSerial,    false, 1,  0xFF, false, false},
+    {9,  "SRVA-NETK Card Program",     NetworkModule, 2, cbr4800,  paEven, sb2_0, 500, Entered,     "adr_srva_netk", -1, kNoSerial,    false, 10, 0xFF, false, false},
+    {10, "Gas Detector Tester Program", S19,          0, cbr38400, paNone, sb1_0, 0,   Fixed,       "",              -1, kNoSerial,    false, 20, 0xFF, false, false},
+    {11, "ORVO CP Program",            S19,           0, cbr38400, paNone, sb1_0, 500, FixedStored, "adr_orvo",      -1, kNoSerial,    false, 1,  0xFF, false, false},
+    {12, "BXR 300 Program",            S19,           0, cbr38400, paNone, sb1_0, 0,   Fixed,       "",              -1, kNoSerial,    false, 10, 0xFF, false, false},
+    {13, "MX 12 LNK Program",          S19,           0, cbr38400, paNone, sb1_0, 0,   Fixed,       "",              -1, kNoSerial,    false, 20, 0xFF, false, false},
+    {14, "TOVEL 2 Program",            S19,           0, cbr38400, paNone, sb1_0, 0,   Fixed,       "",              -1, kNoSerial,    false, 20, 0xFF, false, false},
+    {15, "SMNET-PTX Card Program",     NetworkModule, 4, cbr57600, paNone, sb2_0, 500, Shared,      "adr_srva_netk",  9, kNoSerial,    false, 10, 0xFF, false, false},
+    {16, "RQX50 Tester Program",       S19,           0, cbr19200, paNone, sb1_0, 0,   Fixed,       "",              -1, kNoSerial,    false, 10, 0xFF, false, false},
+    {17, "PWL50 Controller Program",   S19,           0, cbr38400, paNone, sb1_0, 0,   Fixed,       "",              -1, kNoSerial,    false, 10, 0xFF, false, false},
+    {18, "Lintra-KP Keypad Program",   S19,           0, cbr9600,  paNone, sb1_0, 0,   None,        "",              -1, kNoSerial,    false, 20, 0xFF, false, false},
 }};
 // clang-format on
 
@@ -101,8 +106,9 @@ inline constexpr int kMaxUnitType = static_cast<int>(unit_table::kRows.size()) -
 
 // The row of a unit type, or nothing for a number outside the table.
 constexpr const UnitTypeRow* FindUnitType(int number) {
-    return number >= 0 && number <= kMaxUnitType ? &unit_table::kRows[static_cast<std::size_t>(number)]
-                                                 : nullptr;
+    return number >= 0 && number <= kMaxUnitType
+               ? &unit_table::kRows[static_cast<std::size_t>(number)]
+               : nullptr;
 }
 
 constexpr bool IsKnownUnitType(int number) {

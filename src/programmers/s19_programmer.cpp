@@ -23,7 +23,6 @@ constexpr int kMaxRecognitionErrors = 10;
 constexpr std::uint32_t kConnectionTimeoutMs = 5000;
 constexpr std::uint32_t kConnectionIntervalMs = 300;
 constexpr std::uint32_t kSerialQueryTimeoutMs = 5000;
-constexpr std::size_t kCompleteSerialLength = 8;
 constexpr std::uint32_t kEraseTimeoutMs = 60000;
 constexpr std::uint32_t kEraseIntervalMs = 30000;
 constexpr std::uint8_t kErasing1 = 1;
@@ -67,6 +66,16 @@ const std::array<Text, 23> kStepNames = {
 std::uint32_t PollSleepMs(int unitType) {
     const UnitTypeRow* unit = FindUnitType(unitType);
     return unit != nullptr ? unit->pollSleepMs : 10;
+}
+
+bool SerialFromUnit(int unitType) {
+    const UnitTypeRow* unit = FindUnitType(unitType);
+    return unit != nullptr && unit->serialFromUnit;
+}
+
+bool FixedBootRequest(int unitType) {
+    const UnitTypeRow* unit = FindUnitType(unitType);
+    return unit != nullptr && unit->fixedBootRequest;
 }
 
 Text SerialFromReply(const FrameBuffer& reply) {
@@ -292,7 +301,7 @@ void TS19_WR::Identification() {
         if (reply[5] == context_.view.UnitType()) {
             identified_ = true;
             const bool serialWanted =
-                unitType_ == 2 && context_.view.EdNrSerialText().size() < kCompleteSerialLength;
+                SerialFromUnit(unitType_) && context_.view.EdNrSerialText().size() < kSerialDigits;
             SetStep(serialWanted ? kSerialQuery : kConnection);
             MarkSent();
         } else {
@@ -330,7 +339,7 @@ void TS19_WR::ConnectionEstablishment() {
     if (!identified_) alternation_ = 0;
     if (alternation_ == 0) {
         stepOutput_ = ConnectFrame();
-    } else if (context_.view.UnitType() == 0) {
+    } else if (FixedBootRequest(context_.view.UnitType())) {
         stepOutput_ = HexToBytes(frame_format::kBootloaderRequestType0, true);
     } else {
         stepOutput_ =
@@ -404,7 +413,8 @@ void TS19_WR::Programming() {
     }
     const TLDane* record = CurrentRecord();
     if (record == nullptr) {
-        SetStep(context_.view.UnitType() == 2 ? kProgrammingDoneType2 : kEndOfProgramming);
+        SetStep(SerialFromUnit(context_.view.UnitType()) ? kProgrammingDoneType2
+                                                         : kEndOfProgramming);
         return;
     }
     if (CheckStepTiming(kRecordTimeoutMs, kRecordIntervalMs)) return;

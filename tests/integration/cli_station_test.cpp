@@ -51,15 +51,10 @@ std::string SummaryRow(const std::string& out, const std::string& port) {
     return {};
 }
 
-struct LineRig {
+struct StationRig {
     TempDir dir;
     std::string Image(int type, std::size_t records, bool withSerialRecord = false) {
-        std::vector<TestRecord> list;
-        for (std::size_t i = 0; i < records; ++i)
-            list.push_back({static_cast<std::uint16_t>(0x4000 + 0x40 * i),
-                            PatternData(64, static_cast<std::uint8_t>(i))});
-        if (withSerialRecord) list.push_back(SerialRecord());
-        return WriteTestImage(dir / "image.bin", type, list);
+        return WritePatternImage(dir / "image.bin", type, records, withSerialRecord);
     }
     ProgramResult Cli(const std::vector<std::string>& args) {
         return RunProgram(TARNIK_CLI_PATH, args, {}, std::chrono::seconds(90));
@@ -67,7 +62,7 @@ struct LineRig {
 };
 
 TEST(CliStation, HealthyUnitSucceedsBesideAHangUpAndASilentUnit) {
-    LineRig rig;
+    StationRig rig;
     const std::string image = rig.Image(1, 6);
     SimProcess good({"--type", "1", "--image", image}, TARNIK_SIM_PATH);
     SimProcess hangup({"--type", "1", "--image", image, "--hangup-at-record", "2"},
@@ -118,7 +113,7 @@ TEST(CliStation, HealthyUnitSucceedsBesideAHangUpAndASilentUnit) {
 }
 
 TEST(CliStation, OnePortInAListBehavesAsAlone) {
-    LineRig rig;
+    StationRig rig;
     const std::string image = rig.Image(1, 2);
     SimProcess sim({"--type", "1", "--image", image}, TARNIK_SIM_PATH);
     ASSERT_FALSE(sim.Pty().empty());
@@ -129,7 +124,7 @@ TEST(CliStation, OnePortInAListBehavesAsAlone) {
 }
 
 TEST(CliStation, AllSucceedingUnitsEndWithTheSuccessStatusAndConsecutiveSerials) {
-    LineRig rig;
+    StationRig rig;
     const std::string image = rig.Image(2, 2, true);
     SimProcess first({"--type", "2", "--image", image, "--serial", "000000FF"}, TARNIK_SIM_PATH);
     SimProcess second({"--type", "2", "--image", image, "--serial", "00000100"}, TARNIK_SIM_PATH);
@@ -148,7 +143,7 @@ TEST(CliStation, AllSucceedingUnitsEndWithTheSuccessStatusAndConsecutiveSerials)
 }
 
 TEST(CliStation, CtrlCStopsEveryRunningUnitAndStillPrintsTheSummary) {
-    LineRig rig;
+    StationRig rig;
     const std::string image = rig.Image(1, 150);
     std::vector<std::unique_ptr<SimProcess>> sims;
     std::vector<std::string> args;
@@ -200,7 +195,7 @@ std::vector<std::string> SummarySerials(const std::string& out,
 }
 
 TEST(CliStation, ConcurrentRunsSharingOneSerialStoreNeverShareANumber) {
-    LineRig rig;
+    StationRig rig;
     const std::string image = rig.Image(2, 2, true);
     const std::string store = (rig.dir / "serials").string();
     std::ofstream(store) << "0000A1FE\n";
@@ -248,7 +243,7 @@ TEST(CliStation, ConcurrentRunsSharingOneSerialStoreNeverShareANumber) {
 }
 
 TEST(CliStation, AFailedUnitsSerialNumberIsNotHandedOutAgain) {
-    LineRig rig;
+    StationRig rig;
     const std::string image = rig.Image(2, 2, true);
     const std::string store = (rig.dir / "serials").string();
     std::ofstream(store) << "00000010\n";
@@ -280,7 +275,7 @@ namespace tarnik::testing {
 namespace {
 
 TEST(CliStation, RepeatFedFromAPipeRunsOncePerLineAndEndsWithTotals) {
-    LineRig rig;
+    StationRig rig;
     const std::string image = rig.Image(2, 2, true);
     const std::string store = (rig.dir / "serials").string();
     const std::string log = (rig.dir / "results.jsonl").string();
@@ -317,7 +312,7 @@ TEST(CliStation, RepeatFedFromAPipeRunsOncePerLineAndEndsWithTotals) {
 // Rounds on ports where nothing can run: every unit is still given its number, and no
 // round hands out a number an earlier round gave.
 TEST(CliStation, RepeatWithSeveralPortsCountsTheSerialOnFromRoundToRound) {
-    LineRig rig;
+    StationRig rig;
     const std::string image = rig.Image(2, 1, true);
     const std::string log = (rig.dir / "results.jsonl").string();
     const std::string command = "printf '\\n' | '" + std::string(TARNIK_CLI_PATH) +
@@ -335,7 +330,7 @@ TEST(CliStation, RepeatWithSeveralPortsCountsTheSerialOnFromRoundToRound) {
 
 // Ctrl+C ends a run of runs even when the next unit's line is already waiting on stdin.
 TEST(CliStation, CtrlCEndsTheRepeatWithItsTotalsThoughMoreInputWaits) {
-    LineRig rig;
+    StationRig rig;
     const std::string image = rig.Image(1, 150);
     SimProcess sim({"--type", "1", "--image", image, "--wire"}, TARNIK_SIM_PATH);
     ASSERT_FALSE(sim.Pty().empty());

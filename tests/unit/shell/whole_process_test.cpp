@@ -108,7 +108,10 @@ TEST_P(ShellStop, DuringProgrammingInterruptsTheProcess) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryFamily, ShellStop,
-                         ::testing::Values(StopCase{1, 13}, StopCase{9, 17}, StopCase{5, 10}));
+                         ::testing::Values(StopCase{1, 13}, StopCase{9, 17}, StopCase{5, 10}),
+                         [](const auto& info) {
+                             return "Type" + std::to_string(info.param.unitType);
+                         });
 
 } // namespace
 } // namespace tarnik::testing

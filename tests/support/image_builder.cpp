@@ -70,8 +70,8 @@ std::size_t S19RecordOffset(const std::vector<TestRecord>& records, std::size_t 
     return offset + 2;
 }
 
-std::string WritePatternImage(const std::filesystem::path& path, int unitType,
-                              std::size_t records, bool withSerialRecord) {
+std::string WritePatternImage(const std::filesystem::path& path, int unitType, std::size_t records,
+                              bool withSerialRecord) {
     std::vector<TestRecord> list;
     for (std::size_t i = 0; i < records; ++i)
         list.push_back({static_cast<std::uint16_t>(0x4000 + 0x40 * i),

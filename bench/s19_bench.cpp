@@ -4,18 +4,17 @@
 // programming and verification, the time taken divided by the time the exchanged bytes need
 // on the wire, and the process's CPU time; then the peak memory.
 // It measures and prints; it asserts nothing.
-#include "image/image_file.h"
-#include "image/image_writer.h"
+#include "bench_image.h"
 #include "programmers/process_view.h"
 #include "programmers/s19_programmer.h"
-#include "serial/plain_message_pump.h"
 #include "serial/tcomm64.h"
 #include "serial/tfustaw.h"
 #include "sim/quiet_view.h"
+#include "support/child_process.h"
 #include "tools/clock.h"
+#include "tools/plain_message_pump.h"
 
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -32,9 +31,9 @@ namespace {
 
 using namespace tarnik;
 
-constexpr int kUnitType = 1;
-constexpr int kRecords = 256;
-constexpr std::size_t kDataBytes = 256;
+using bench::kDataBytes;
+using bench::kRecords;
+using bench::kUnitType;
 constexpr int kBaud = 38400;
 constexpr double kBitsPerByte = 10.0;
 
@@ -82,53 +81,12 @@ private:
 };
 
 std::string WriteBenchImage() {
-    ImageSpec spec;
-    spec.unitType = kUnitType;
-    spec.version = "1.00";
-    spec.dateSeconds = 1700000000;
-    spec.fileKey = 0x5A17;
-    for (int i = 0; i < kRecords; ++i) {
-        Text data;
-        for (std::size_t b = 0; b < kDataBytes; ++b)
-            data += AsChar(static_cast<std::uint8_t>(i * 31 + b * 7));
-        spec.records.push_back({static_cast<std::uint16_t>(i * kDataBytes), data,
-                                static_cast<std::uint16_t>(0x1357 + i * 0x9E3)});
-    }
     char path[] = "/tmp/tarnik-bench-XXXXXX.bin";
     const int fd = mkstemps(path, 4);
     if (fd < 0) throw std::runtime_error("cannot create a temporary image file");
     close(fd);
-    WriteImageFile(path, BuildImage(spec));
+    bench::WriteBenchImage(path);
     return path;
-}
-
-struct Emulator {
-    pid_t pid = -1;
-    std::string pty;
-};
-
-// Starts tarnik-sim and reads the pseudo-terminal it serves from its first output line.
-Emulator StartEmulator(const std::string& simPath, const std::string& imagePath) {
-    int out[2];
-    if (pipe(out) != 0) throw std::runtime_error("pipe failed");
-    const pid_t pid = fork();
-    if (pid < 0) throw std::runtime_error("fork failed");
-    if (pid == 0) {
-        dup2(out[1], STDOUT_FILENO);
-        close(out[0]);
-        close(out[1]);
-        execl(simPath.c_str(), simPath.c_str(), "--type", "1", "--address", "01", "--wire",
-              "--image", imagePath.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(out[1]);
-    std::string line;
-    char c = 0;
-    while (read(out[0], &c, 1) == 1 && c != '\n')
-        line += c;
-    close(out[0]);
-    if (line.rfind("PTY ", 0) != 0) throw std::runtime_error("tarnik-sim did not start: " + line);
-    return {pid, line.substr(4)};
 }
 
 double CpuSeconds() {
@@ -170,12 +128,13 @@ void RunOnce(const std::string& simPath, const std::string& imagePath, const Pac
     const ImageLoadResult loaded = LoadImageRecords(imagePath, Text(), records, view);
     if (!loaded.ok()) throw std::runtime_error("image: " + loaded.message);
 
-    Emulator emulator = StartEmulator(simPath, imagePath);
-    comm.SetDeviceName(emulator.pty);
+    testing::SimProcess emulator(bench::EmulatorArgs(imagePath), simPath);
+    if (emulator.Pty().empty()) throw std::runtime_error("tarnik-sim did not start");
+    comm.SetDeviceName(emulator.Pty());
     comm.SetBaudRate(cbr38400);
     comm.SetParity(paNone);
     comm.SetStopbits(sb1_0);
-    if (!comm.Open()) throw std::runtime_error("cannot open " + emulator.pty);
+    if (!comm.Open()) throw std::runtime_error("cannot open " + emulator.Pty());
 
     KeyGenerator keys(static_cast<std::uint32_t>(std::time(nullptr)));
     int exitStatus = -1;
@@ -190,8 +149,7 @@ void RunOnce(const std::string& simPath, const std::string& imagePath, const Pac
     view.Close();
     comm.Close();
 
-    int simStatus = 0;
-    waitpid(emulator.pid, &simStatus, 0);
+    const int simCode = emulator.Wait(std::chrono::seconds(60));
 
     if (pacing.fast)
         std::printf("fast pacing (turnaround guard %u ms)\n", pacing.turnaroundMs);
@@ -199,8 +157,7 @@ void RunOnce(const std::string& simPath, const std::string& imagePath, const Pac
         std::printf("standard pacing\n");
     std::printf("  exit status %d, last status \"%s\", emulator %s\n", exitStatus,
                 view.LastStatus().c_str(),
-                WIFEXITED(simStatus) && WEXITSTATUS(simStatus) == 0 ? "accepted the traffic"
-                                                                    : "reported faults");
+                simCode == 0 ? "accepted the traffic" : "reported faults");
     PrintRatio(view, "Process status: Programming ...", "programming");
     PrintRatio(view, "Process status: Verification", "verification");
     std::printf("  process      %u ms, CPU %.2f s (%.1f %% of one core)\n", elapsedMs, cpu,

@@ -1,10 +1,13 @@
 #include "sim/sim_options.h"
 
+#include "cli/option_checks.h"
+#include "image/unit_types.h"
+#include "tools/hexcodec.h"
+
 #include <array>
 #include <cctype>
 #include <charconv>
-#include <functional>
-#include <map>
+#include <limits>
 #include <optional>
 
 #include <CLI/CLI.hpp>
@@ -20,20 +23,14 @@ bool ParseNumber(const std::string& text, std::uint32_t& value, int base = 10) {
     return result.ec == std::errc() && result.ptr == end;
 }
 
-bool ParseIndex(const std::string& text, int& value) {
-    std::uint32_t n = 0;
-    if (!ParseNumber(text, n) || n > 65535) return false;
-    value = static_cast<int>(n);
-    return true;
-}
+// Records count from 0 up to this.
+constexpr int kMaxRecordIndex = 65535;
 
 bool ParseSerial(const std::string& text, std::array<std::uint8_t, 4>& serial) {
-    if (text.size() != 8) return false;
-    for (std::size_t i = 0; i < 4; ++i) {
-        std::uint32_t byte = 0;
-        if (!ParseNumber(text.substr(i * 2, 2), byte, 16)) return false;
-        serial[i] = static_cast<std::uint8_t>(byte);
-    }
+    const std::optional<std::uint32_t> value = SerialValue(text);
+    if (!value) return false;
+    for (std::size_t i = 0; i < serial.size(); ++i)
+        serial[i] = static_cast<std::uint8_t>(*value >> (24 - 8 * i));
     return true;
 }
 
@@ -109,92 +106,78 @@ std::string SimUsage() {
            "the host did what a correct host does, 1 otherwise.\n";
 }
 
-ParseOutcome ParseSimArguments(const std::vector<std::string>& args, SimOptions& options) {
+namespace {
+
+// An option whose value `read` takes apart; a value it cannot read is refused.
+template <class Read> CLI::Option* AddRead(CLI::App& app, const std::string& name, Read read) {
+    return app.add_option_function<std::string>(name, [name, read](const std::string& value) {
+        if (!read(value)) throw CLI::ValidationError(name, "bad value: " + value);
+    });
+}
+
+// A whole decimal number within [least, most].
+template <class Number>
+CLI::Option* AddNumber(CLI::App& app, const std::string& name, Number& target, Number least,
+                       Number most = std::numeric_limits<Number>::max()) {
+    return app.add_option(name, target)
+        ->transform(options::Decimal())
+        ->check(CLI::Range(least, most));
+}
+
+void AddUnitOptions(CLI::App& app, SimOptions& options) {
     UnitOptions& unit = options.unit;
-    UnitFaults& faults = unit.faults;
-    bool typeGiven = false;
-    std::uint32_t number = 0;
+    AddNumber(app, "--type", unit.unitType, 0, kMaxUnitType);
+    AddRead(app, "--address", [&unit](const std::string& v) {
+        unit.address = static_cast<std::uint8_t>(std::stoul(v, nullptr, 16));
+        return true;
+    })->transform(options::HexDigits(1, 2, "one or two hexadecimal digits"));
+    app.add_option("--image", options.imagePath)->check(options::NotEmpty("a file name"));
+    app.add_option("--report", options.reportPath)->check(options::NotEmpty("a file name"));
+    AddRead(app, "--serial", [&unit](const std::string& v) { return ParseSerial(v, unit.serial); });
+    AddRead(app, "--version",
+            [&unit](const std::string& v) { return ParseVersion(v, unit.version); });
+    AddRead(app, "--date", [&unit](const std::string& v) {
+        UnitDate date;
+        if (!ParseDate(v, date)) return false;
+        unit.date = date;
+        return true;
+    });
+    AddNumber(app, "--idle-timeout-ms", options.idleTimeoutMs, 0u);
+    AddNumber(app, "--hangup-grace-ms", options.hangupGraceMs, 0u);
+    AddNumber(app, "--erase-ms", unit.eraseStepMs, 0u);
+    AddNumber(app, "--seed", unit.noiseSeed, 0u);
+    app.add_flag("--wire", unit.wire);
+    app.add_flag("--boot-type-bit7", unit.bootTypeBit7);
+}
 
-    const std::map<std::string, std::function<void()>> flags = {
-        {"--wire", [&] { unit.wire = true; }},
-        {"--boot-type-bit7", [&] { unit.bootTypeBit7 = true; }},
-        {"--silent", [&] { faults.silent = true; }},
-        {"--wrong-type", [&] { faults.wrongType = true; }},
-        {"--bootloader-active", [&] { faults.bootloaderActive = true; }},
-        {"--erase-fail", [&] { faults.eraseFail = true; }},
-        {"--noise", [&] { faults.noise = true; }},
-        {"--duplicate-answers", [&] { faults.duplicateAnswers = true; }},
-        {"--foreign-address", [&] { faults.foreignAddress = true; }},
-    };
-    const std::map<std::string, std::function<bool(const std::string&)>> valued = {
-        {"--type",
-         [&](const std::string& v) {
-             typeGiven = ParseNumber(v, number) && number <= 18;
-             unit.unitType = static_cast<int>(number);
-             return typeGiven;
-         }},
-        {"--address",
-         [&](const std::string& v) {
-             const bool ok = v.size() <= 2 && ParseNumber(v, number, 16);
-             unit.address = static_cast<std::uint8_t>(number);
-             return ok;
-         }},
-        {"--image",
-         [&](const std::string& v) {
-             options.imagePath = v;
-             return !v.empty();
-         }},
-        {"--report",
-         [&](const std::string& v) {
-             options.reportPath = v;
-             return !v.empty();
-         }},
-        {"--serial", [&](const std::string& v) { return ParseSerial(v, unit.serial); }},
-        {"--version", [&](const std::string& v) { return ParseVersion(v, unit.version); }},
-        {"--date",
-         [&](const std::string& v) {
-             UnitDate date;
-             if (!ParseDate(v, date)) return false;
-             unit.date = date;
-             return true;
-         }},
-        {"--idle-timeout-ms",
-         [&](const std::string& v) { return ParseNumber(v, options.idleTimeoutMs); }},
-        {"--hangup-grace-ms",
-         [&](const std::string& v) { return ParseNumber(v, options.hangupGraceMs); }},
-        {"--erase-ms", [&](const std::string& v) { return ParseNumber(v, unit.eraseStepMs); }},
-        {"--seed", [&](const std::string& v) { return ParseNumber(v, unit.noiseSeed); }},
-        {"--erase-progress",
-         [&](const std::string& v) { return ParseStatusList(v, faults.eraseProgress); }},
-        {"--drop-ack", [&](const std::string& v) { return ParseIndex(v, faults.dropAck); }},
-        {"--hangup-at-record",
-         [&](const std::string& v) { return ParseIndex(v, faults.hangupAtRecord); }},
-        {"--verify-mismatch",
-         [&](const std::string& v) { return ParseIndex(v, faults.verifyMismatch); }},
-        {"--noise-rate",
-         [&](const std::string& v) {
-             faults.noise = true;
-             return ParseNumber(v, faults.noisePercent) && faults.noisePercent >= 1 &&
-                    faults.noisePercent <= 100;
-         }},
-        {"--answer-delay-ms",
-         [&](const std::string& v) { return ParseNumber(v, faults.answerDelayMs); }},
-        {"--erase-busy-ms",
-         [&](const std::string& v) {
-             return ParseNumber(v, faults.eraseBusyMs) && faults.eraseBusyMs > 0;
-         }},
-        {"--record-answer-again-ms",
-         [&](const std::string& v) {
-             faults.recordAnswerAgainMs = 0;
-             return ParseNumber(v, *faults.recordAnswerAgainMs);
-         }},
-        {"--lose-record", [&](const std::string& v) { return ParseIndex(v, faults.loseRecord); }},
-        {"--chunk-bytes",
-         [&](const std::string& v) {
-             return ParseNumber(v, faults.chunkBytes) && faults.chunkBytes > 0;
-         }},
-    };
+void AddFaultOptions(CLI::App& app, UnitFaults& faults) {
+    app.add_flag("--silent", faults.silent);
+    app.add_flag("--wrong-type", faults.wrongType);
+    app.add_flag("--bootloader-active", faults.bootloaderActive);
+    app.add_flag("--erase-fail", faults.eraseFail);
+    app.add_flag("--noise", faults.noise);
+    app.add_flag("--duplicate-answers", faults.duplicateAnswers);
+    app.add_flag("--foreign-address", faults.foreignAddress);
+    AddRead(app, "--erase-progress",
+            [&faults](const std::string& v) { return ParseStatusList(v, faults.eraseProgress); });
+    AddNumber(app, "--drop-ack", faults.dropAck, 0, kMaxRecordIndex);
+    AddNumber(app, "--hangup-at-record", faults.hangupAtRecord, 0, kMaxRecordIndex);
+    AddNumber(app, "--verify-mismatch", faults.verifyMismatch, 0, kMaxRecordIndex);
+    AddNumber(app, "--lose-record", faults.loseRecord, 0, kMaxRecordIndex);
+    AddNumber(app, "--noise-rate", faults.noisePercent, 1u, 100u)
+        ->each([&faults](const std::string&) { faults.noise = true; });
+    AddNumber(app, "--answer-delay-ms", faults.answerDelayMs, 0u);
+    AddNumber(app, "--erase-busy-ms", faults.eraseBusyMs, 1u);
+    app.add_option_function<std::uint32_t>(
+           "--record-answer-again-ms",
+           [&faults](std::uint32_t ms) { faults.recordAnswerAgainMs = ms; })
+        ->transform(options::Decimal());
+    AddNumber(app, "--chunk-bytes", faults.chunkBytes, 1u);
+}
 
+} // namespace
+
+ParseOutcome ParseSimArguments(const std::vector<std::string>& args, SimOptions& options) {
     CLI::App app;
     // "/dev/ttyUSB0" and other paths are arguments, never Windows-style options.
     app.allow_windows_style_options(false);
@@ -202,14 +185,8 @@ ParseOutcome ParseSimArguments(const std::vector<std::string>& args, SimOptions&
     app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     bool help = false;
     app.add_flag("-h,--help", help);
-    for (const auto& [name, set] : flags)
-        app.add_flag_callback(name, set);
-    // The values are checked after the whole line has been read, in the order given.
-    std::map<std::string, std::string> values;
-    std::vector<std::pair<CLI::Option*, std::string>> valuedOptions;
-    valuedOptions.reserve(valued.size());
-    for (const auto& entry : valued)
-        valuedOptions.emplace_back(app.add_option(entry.first, values[entry.first]), entry.first);
+    AddUnitOptions(app, options);
+    AddFaultOptions(app, options.unit.faults);
     try {
         std::vector<std::string> reversed(args.rbegin(), args.rend());
         app.parse(reversed);
@@ -217,17 +194,14 @@ ParseOutcome ParseSimArguments(const std::vector<std::string>& args, SimOptions&
         return {false, false, error.what()};
     }
     if (help) return {true, true, {}};
-    for (const auto& [option, name] : valuedOptions) {
-        if (option->count() == 0) continue;
-        const std::string& value = values[name];
-        if (!valued.at(name)(value)) return {false, false, "bad value for " + name + ": " + value};
-    }
-    if (!typeGiven) return {false, false, "--type N (0..18) is required"};
+    const int type = options.unit.unitType;
+    if (app.get_option("--type")->count() == 0)
+        return {false, false, "--type N (0.." + std::to_string(kMaxUnitType) + ") is required"};
     // Without its image a network module cannot tell its last record, which it answers
     // differently: the host would wait for an answer that never comes.
-    if (IsNetworkUnit(unit.unitType) && options.imagePath.empty())
+    if (IsNetworkUnit(type) && options.imagePath.empty())
         return {false, false,
-                "--image FILE is required for unit type " + std::to_string(unit.unitType) +
+                "--image FILE is required for unit type " + std::to_string(type) +
                     ": a network module answers its last record differently"};
     return {true, false, {}};
 }

@@ -15,11 +15,6 @@ using namespace tarnik::sim;
 
 enum ExitCode { kHostCorrect = 0, kHostWrong = 1, kUsage = 2, kSystem = 3 };
 
-class DiscardLog final : public LogSink {
-public:
-    void LogLine(const Text&) override {}
-};
-
 bool LoadExpectedImage(SimOptions& options) {
     if (options.imagePath.empty()) return true;
     RecordList records;

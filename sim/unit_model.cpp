@@ -12,6 +12,9 @@
 
 namespace tarnik::sim {
 
+// What a unit type is and how it speaks, written out here again on purpose rather than read
+// from the loader's unit-type table: the emulator judges the loader, so a wrong row in the
+// loader's table must meet a unit that still behaves as the real one does.
 bool IsNetworkUnit(int unitType) {
     return unitType == 4 || unitType == 9 || unitType == 15;
 }

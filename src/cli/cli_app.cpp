@@ -3,15 +3,16 @@
 #include "cli/cli_options.h"
 #include "cli/interrupt.h"
 #include "cli/terminal_view.h"
-#include "serial/plain_message_pump.h"
 #include "serial/port_list.h"
 #include "serial/tcomm64.h"
-#include "shell/cp1250.h"
 #include "shell/main_window.h"
 #include "tools/clock.h"
+#include "tools/cp1250.h"
+#include "tools/hexcodec.h"
+#include "tools/plain_message_pump.h"
 #include "tools/settings_store.h"
 
-#include "cli/line_run.h"
+#include "cli/station_run.h"
 #include "image/image_file.h"
 
 #include <chrono>
@@ -21,11 +22,6 @@
 namespace tarnik::cli {
 
 namespace {
-
-constexpr std::size_t kSerialDigits = 8;
-// The SMNET-PTX card works at the address remembered for the SRVA-NETK card.
-constexpr int kSharedAddressType = 15;
-constexpr int kAddressOwnerType = 9;
 
 int ListPorts(std::FILE* out) {
     for (const PortInfo& port : ListSerialPorts()) {
@@ -43,19 +39,14 @@ std::string AddressRefusal(int unitType, const Text& address) {
     std::string text = std::string(kProgram) + ": --address cannot be used for unit type " +
                        std::to_string(unitType) + " (" + DisplayUtf8(UnitTypeName(unitType)) +
                        "): ";
-    if (unitType == kSharedAddressType)
+    const int owner = FindUnitType(unitType)->addressOwner;
+    if (IsKnownUnitType(owner))
         return text + "it always uses the address remembered for unit type " +
-               std::to_string(kAddressOwnerType) + " (" +
-               DisplayUtf8(UnitTypeName(kAddressOwnerType)) + "), now " + DisplayUtf8(address) +
-               ";\nprogram a unit type " + std::to_string(kAddressOwnerType) +
+               std::to_string(owner) + " (" + DisplayUtf8(UnitTypeName(owner)) + "), now " +
+               DisplayUtf8(address) + ";\nprogram a unit type " + std::to_string(owner) +
                " image with --address to change it";
     return text + "it always uses address " + DisplayUtf8(address);
 }
-
-class DiscardLog final : public LogSink {
-public:
-    void LogLine(const Text&) override {}
-};
 
 // The loader writes the serial number field into the record at EFA0 when the image has one.
 bool ImageHasSerialRecord(const std::string& path) {

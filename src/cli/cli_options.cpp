@@ -1,31 +1,17 @@
 #include "cli/cli_options.h"
 
+#include "cli/option_checks.h"
 #include "programmers/pacing.h"
 
 #include <algorithm>
 #include <cctype>
+#include <optional>
 
 #include <CLI/CLI.hpp>
 
 namespace tarnik::cli {
 
 namespace {
-
-bool IsHex(const std::string& s) {
-    return !s.empty() &&
-           std::all_of(s.begin(), s.end(), [](unsigned char c) { return std::isxdigit(c) != 0; });
-}
-
-bool IsDecimal(const std::string& s) {
-    return !s.empty() &&
-           std::all_of(s.begin(), s.end(), [](unsigned char c) { return std::isdigit(c) != 0; });
-}
-
-std::string Upper(std::string s) {
-    for (char& c : s)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
-}
 
 // CLI11 takes its arguments last first.
 std::vector<std::string> Reversed(const std::vector<std::string>& args) {
@@ -38,10 +24,13 @@ std::string CheckWindowArgument(const std::string& arg, CliOptions& o) {
         return "unknown argument: " + arg;
     const char kind = static_cast<char>(std::toupper(static_cast<unsigned char>(arg[0])));
     const std::string value = arg.substr(2);
+    const bool decimal = !value.empty() && std::all_of(value.begin(), value.end(), [](char c) {
+        return std::isdigit(static_cast<unsigned char>(c)) != 0;
+    });
     if (kind == 'P') {
         o.imagePath = value;
         if (value.empty()) return "P= needs an image file";
-    } else if (kind == 'C' && (!IsDecimal(value) || std::stoul(value.substr(0, 9)) == 0)) {
+    } else if (kind == 'C' && (!decimal || std::stoul(value.substr(0, 9)) == 0)) {
         return "C= needs a port number greater than 0: " + arg;
     } else if (kind == 'V' && value != "0" && value != "1") {
         return "V= takes 0 or 1: " + arg;
@@ -50,19 +39,52 @@ std::string CheckWindowArgument(const std::string& arg, CliOptions& o) {
     return {};
 }
 
-std::string CheckValues(CliOptions& o) {
-    for (const std::string& port : o.ports)
-        if (port.empty()) return "--port needs a device name";
-    if (o.address && (!IsHex(*o.address) || o.address->size() > 2))
-        return "--address takes one or two hexadecimal digits: " + *o.address;
-    if (o.serial && (!IsHex(*o.serial) || o.serial->size() != 8))
-        return "--serial takes exactly eight hexadecimal digits: " + *o.serial;
-    if (o.serialStore && o.serialStore->empty()) return "--serial-store needs a file name";
-    if (o.serialStore && o.serial) return "--serial and --serial-store exclude each other";
-    if (o.log && o.log->empty()) return "--log needs a file name";
-    if (o.imagePath.empty() && !o.help && !o.version && !o.listPorts)
-        return "no image file given (P=IMAGE)";
+// "--log=" with nothing after it would take the next argument as its value (a P= or V= meant
+// for the window): a value left empty by mistake must be an error.
+std::string EmptyValueAfterEquals(const std::vector<std::string>& args) {
+    for (const std::string& arg : args) {
+        if (arg.size() > 3 && arg.rfind("--", 0) == 0 && arg.find('=') == arg.size() - 1)
+            return arg.substr(0, arg.size() - 1) + " needs a value after '='";
+    }
     return {};
+}
+
+// Sets `target` from a text option.
+CLI::Option* AddText(CLI::App& app, const std::string& name, std::optional<std::string>& target) {
+    return app.add_option_function<std::string>(name,
+                                                [&target](const std::string& v) { target = v; });
+}
+
+void AddOptions(CLI::App& app, CliOptions& o, std::vector<std::string>& window) {
+    using options::HexDigits;
+    using options::NotEmpty;
+    // "/dev/ttyUSB0" and other paths are arguments, never Windows-style options.
+    app.allow_windows_style_options(false);
+    app.set_help_flag();
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    app.add_option("--port", o.ports)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->expected(1)
+        ->allow_extra_args(false)
+        ->check(NotEmpty("a device name"));
+    AddText(app, "--address", o.address)
+        ->transform(HexDigits(1, 2, "one or two hexadecimal digits"));
+    auto* serial = AddText(app, "--serial", o.serial)
+                       ->transform(HexDigits(8, 8, "exactly eight hexadecimal digits"));
+    AddText(app, "--serial-store", o.serialStore)->check(NotEmpty("a file name"))->excludes(serial);
+    AddText(app, "--log", o.log)->check(NotEmpty("a file name"));
+    app.add_flag("--serial-inc", o.serialInc);
+    app.add_flag("--repeat", o.repeat);
+    app.add_flag("--fast", o.fast);
+    app.add_option_function<unsigned>("--turnaround-ms", [&o](unsigned ms) { o.turnaround = ms; })
+        ->transform(options::Decimal())
+        ->check(CLI::Range(0u, static_cast<unsigned>(kMaxTurnaroundMs)));
+    app.add_flag("-y,--yes", o.yes);
+    app.add_flag("--trace", o.trace);
+    app.add_flag("--list-ports", o.listPorts);
+    app.add_flag("-h,--help", o.help);
+    app.add_flag("--version", o.version);
+    app.add_option("window", window)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
 }
 
 } // namespace
@@ -70,40 +92,11 @@ std::string CheckValues(CliOptions& o) {
 ParseResult ParseCommandLine(const std::vector<std::string>& args) {
     ParseResult result;
     CliOptions& o = result.options;
+    result.error = EmptyValueAfterEquals(args);
+    if (!result.ok()) return result;
     CLI::App app;
-    // "/dev/ttyUSB0" and other paths are arguments, never Windows-style options.
-    app.allow_windows_style_options(false);
-    app.set_help_flag();
-    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-    std::string address, serial, serialStore, log;
     std::vector<std::string> window;
-    app.add_option("--port", o.ports)
-        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
-        ->expected(1)
-        ->allow_extra_args(false);
-    auto* addressOption = app.add_option("--address", address);
-    auto* serialOption = app.add_option("--serial", serial);
-    auto* storeOption = app.add_option("--serial-store", serialStore);
-    auto* logOption = app.add_option("--log", log);
-    app.add_flag("--serial-inc", o.serialInc);
-    app.add_flag("--repeat", o.repeat);
-    app.add_flag("--fast", o.fast);
-    std::string turnaround;
-    auto* turnaroundOption = app.add_option("--turnaround-ms", turnaround);
-    app.add_flag("-y,--yes", o.yes);
-    app.add_flag("--trace", o.trace);
-    app.add_flag("--list-ports", o.listPorts);
-    app.add_flag("-h,--help", o.help);
-    app.add_flag("--version", o.version);
-    app.add_option("window", window)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-    // "--log=" with nothing after it would take the next argument as its value (a P= or
-    // V= meant for the window): a value left empty by mistake must be an error.
-    for (const std::string& arg : args) {
-        if (arg.size() > 3 && arg.rfind("--", 0) == 0 && arg.find('=') == arg.size() - 1) {
-            result.error = arg.substr(0, arg.size() - 1) + " needs a value after '='";
-            return result;
-        }
-    }
+    AddOptions(app, o, window);
     try {
         std::vector<std::string> reversed = Reversed(args);
         app.parse(reversed);
@@ -114,30 +107,13 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
         result.error = std::string("cannot read the command line: ") + error.what();
         return result;
     }
-    if (addressOption->count() > 0) o.address = address;
-    if (serialOption->count() > 0) o.serial = serial;
-    if (storeOption->count() > 0) o.serialStore = serialStore;
-    if (logOption->count() > 0) o.log = log;
     if (!o.ports.empty()) o.port = o.ports.back();
     for (const std::string& arg : window) {
         result.error = CheckWindowArgument(arg, o);
-        if (!result.error.empty()) return result;
+        if (!result.ok()) return result;
     }
-    result.error = CheckValues(o);
-    if (result.error.empty() && turnaroundOption->count() > 0) {
-        // Leading zeros are fine; the value is a whole number of milliseconds up to the cap.
-        const std::size_t digits = turnaround.find_first_not_of('0');
-        const std::string significant =
-            digits == std::string::npos ? "0" : turnaround.substr(digits);
-        if (!IsDecimal(turnaround) || significant.size() > 9 ||
-            std::stoul(significant) > kMaxTurnaroundMs)
-            result.error = "--turnaround-ms takes a number of milliseconds from 0 to " +
-                           std::to_string(kMaxTurnaroundMs) + ": " + turnaround;
-        else
-            o.turnaround = static_cast<unsigned>(std::stoul(significant));
-    }
-    if (o.serial) o.serial = Upper(*o.serial);
-    if (o.address) o.address = Upper(*o.address);
+    if (o.imagePath.empty() && !o.help && !o.version && !o.listPorts)
+        result.error = "no image file given (P=IMAGE)";
     return result;
 }
 

@@ -1,5 +1,7 @@
 #include "cli/production_db.h"
 
+#include "tools/hexcodec.h"
+
 #include <soci/postgresql/soci-postgresql.h>
 #include <soci/soci.h>
 #include <soci/sqlite3/soci-sqlite3.h>
@@ -465,14 +467,14 @@ private:
             ++number;
             const std::string text = Trimmed(line);
             if (text.empty()) continue;
-            std::uint32_t value = 0;
-            if (!ParseSerial(text, value)) {
+            const std::optional<std::uint32_t> parsed = SerialValue(text);
+            if (!parsed) {
                 problems.push_back("line " + std::to_string(number) + ": \"" +
                                    StorableText(text.substr(0, 16)) +
                                    "\" is not eight hexadecimal digits");
                 continue;
             }
-            const std::string serial = SerialText(value);
+            const std::string serial = SerialText(*parsed);
             if (const auto [first, fresh] = seen.emplace(serial, number); !fresh) {
                 problems.push_back("line " + std::to_string(number) + ": " + serial +
                                    " repeats line " + std::to_string(first->second));

@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -22,13 +23,10 @@ namespace {
 
 // Seconds of a broken-down time counted from the civil epoch, for the difference of two.
 std::int64_t CivilSeconds(const std::tm& t) {
-    const std::int64_t year = t.tm_year + 1900 - (t.tm_mon < 2 ? 1 : 0);
-    const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
-    const std::int64_t yearOfEra = year - era * 400;
-    const std::int64_t month = t.tm_mon + 1;
-    const std::int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + t.tm_mday - 1;
-    const std::int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-    const std::int64_t days = era * 146097 + dayOfEra;
+    using namespace std::chrono;
+    const year_month_day date{year{t.tm_year + 1900}, month{static_cast<unsigned>(t.tm_mon + 1)},
+                              day{static_cast<unsigned>(t.tm_mday)}};
+    const std::int64_t days = sys_days{date}.time_since_epoch().count();
     return days * 86400 + t.tm_hour * 3600 + t.tm_min * 60 + t.tm_sec;
 }
 

@@ -1,8 +1,8 @@
 #pragma once
-// The results log of a production line (--log=FILE): one JSON object per unit process, one
+// The results log of a station (--log=FILE): one JSON object per unit process, one
 // line each (JSON Lines), every line added with a single append so that concurrent runs
 // writing the same file never interleave.
-#include "cli/line_run.h"
+#include "cli/station_run.h"
 
 #include <ctime>
 #include <string>

@@ -1,8 +1,8 @@
 #include "cli/terminal_view.h"
 
-#include "cli/line_console.h"
+#include "cli/station_console.h"
 #include "image/image_file.h"
-#include "shell/cp1250.h"
+#include "tools/cp1250.h"
 
 #include <algorithm>
 #include <cctype>

@@ -21,7 +21,7 @@ struct TerminalSettings {
     std::FILE* in = stdin;
     // With several ports: every line goes through the shared console with this prefix
     // (for example "[ttyUSB1] "), and the progress into the console's slot.
-    class LineConsole* console = nullptr;
+    class StationConsole* console = nullptr;
     std::string prefix;
     std::size_t slot = 0;
 };

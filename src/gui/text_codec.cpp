@@ -1,6 +1,6 @@
 #include "gui/text_codec.h"
 
-#include "shell/cp1250.h"
+#include "tools/cp1250.h"
 
 #include <QHash>
 

@@ -2,8 +2,10 @@
 // Firmware image files: a 2-byte file key, a 58-byte scrambled header (version, compilation
 // date, unit type, checksum), then scrambled records, each preceded by its 2-byte key, in
 // the S19 format (main family, audio unit) or the network-module format (types 4, 9, 15).
+#include "image/unit_types.h"
 #include "tools/log_sink.h"
 #include "tools/text.h"
+#include "tools/version.h"
 
 #include <array>
 #include <cstdint>
@@ -19,7 +21,6 @@ constexpr std::size_t kFileKeySize = 2;
 constexpr std::size_t kHeaderSize = 58;
 constexpr std::size_t kRecordsOffset = kFileKeySize + kHeaderSize;
 constexpr std::uint16_t kSerialRecordAddress = 0xEFA0;
-constexpr int kMaxUnitType = 18;
 
 // One record of the record list.
 struct TLDane {
@@ -32,9 +33,6 @@ struct TLDane {
 };
 
 using RecordList = std::vector<TLDane>;
-
-// Unit types 4, 9 and 15 use the network-module record format.
-bool IsNetworkModuleType(int unitType);
 
 struct ImageHeader {
     std::uint16_t fileKey = 0;
@@ -69,7 +67,8 @@ inline constexpr const char* kFileOpeningErrorText = "File opening error ";
 inline constexpr const char* kHeaderNotCorrectText = "Indicated file is not correct ";
 inline constexpr const char* kDamagedFileText = "Damaged file ";
 // Window caption for an image of a unit type outside 0..18.
-inline constexpr const char* kUnknownUnitTypeCaption = "Tarnik v2.01A_EN   Unknown type of unit";
+inline constexpr const char* kUnknownUnitTypeCaption =
+    TARNIK_PROGRAM_TITLE "   Unknown type of unit";
 // Command byte of a verification record (the stored records carry the programming command).
 constexpr std::uint8_t kVerifyCommand = 0x13;
 

@@ -20,7 +20,6 @@ constexpr std::size_t kSerialSize = 4;
 constexpr std::size_t kMinSerialRecordLength = kSerialOffset + kSerialSize + 1;
 // Reading needs only the four bytes to be there (the last may then be the checksum).
 constexpr std::size_t kMinReadableSerialLength = kSerialOffset + kSerialSize;
-constexpr std::size_t kSerialDigits = 8;
 
 // Reads up to n bytes; fewer at the end of the file or on a read error.
 Text ReadUpTo(std::istream& in, std::size_t n) {
@@ -117,7 +116,7 @@ ImageLoadResult OpenImage(const std::string& path, std::ifstream& in) {
     if (!header.dateValid) {
         result = Failure(ImageLoadStatus::DateNotNumber,
                          "'" + header.dateText + "' is not a valid integer value");
-    } else if (header.unitType < 0 || header.unitType > kMaxUnitType) {
+    } else if (!IsKnownUnitType(header.unitType)) {
         result = Failure(ImageLoadStatus::UnknownType, kUnknownUnitTypeCaption);
     } else {
         result.status = ImageLoadStatus::Ok;
@@ -194,10 +193,6 @@ Text HexOfBytes(const Text& bytes) {
 }
 
 } // namespace
-
-bool IsNetworkModuleType(int unitType) {
-    return unitType == 4 || unitType == 9 || unitType == 15;
-}
 
 bool S19RecordChecksumOk(const Text& plain) {
     return SumByteOk(plain);

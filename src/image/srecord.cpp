@@ -1,5 +1,7 @@
 #include "image/srecord.h"
 
+#include "tools/hexcodec.h"
+
 #include <cctype>
 #include <fstream>
 #include <optional>
@@ -8,21 +10,14 @@ namespace tarnik {
 
 namespace {
 
-int DigitValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
 // Bytes of the hex pairs after "Sn"; nullopt when a character is not a hex digit or the
 // count of digits is odd.
 std::optional<Text> HexPairs(const std::string& digits) {
     if (digits.size() % 2 != 0) return std::nullopt;
     Text bytes;
     for (std::size_t i = 0; i < digits.size(); i += 2) {
-        const int high = DigitValue(digits[i]);
-        const int low = DigitValue(digits[i + 1]);
+        const int high = HexDigitValue(digits[i]);
+        const int low = HexDigitValue(digits[i + 1]);
         if (high < 0 || low < 0) return std::nullopt;
         bytes.push_back(AsChar(static_cast<std::uint8_t>(high * 16 + low)));
     }

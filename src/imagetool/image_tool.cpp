@@ -27,11 +27,6 @@ const char kUsage[] =
     "       tarnik-image pack --type N --version TEXT [--date SECONDS] [--serial XXXXXXXX]\n"
     "                         [--record-size N] IN.s19 OUT.bin\n";
 
-class DiscardLog : public LogSink {
-public:
-    void LogLine(const Text&) override {}
-};
-
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };

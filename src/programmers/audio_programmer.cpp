@@ -1,6 +1,5 @@
 #include "programmers/audio_programmer.h"
 
-#include "image/unit_types.h"
 #include "programmers/bootloader_frames.h"
 #include "tools/scrambler.h"
 
@@ -114,8 +113,8 @@ std::optional<std::uint8_t> StatusOf(std::span<const std::uint8_t> bytes, std::u
 // ---- process control -------------------------------------------------------------------
 
 TVAUDIO_WR::TVAUDIO_WR(ProcessContext& context, std::uint32_t unitAddress)
-    : context_(context), unitAddress_(unitAddress),
-      steps_(context, kStepNames, {kEndingProcess, kError, kInterrupting, kWrongUnit}) {}
+    : StepProgrammer(context, kStepNames, {kEndingProcess, kError, kInterrupting, kWrongUnit}),
+      unitAddress_(unitAddress) {}
 
 const Text& TVAUDIO_WR::StepName(int step) {
     return StepNameIn(kStepNames, step);
@@ -133,19 +132,6 @@ void TVAUDIO_WR::StopProcess() {
     context_.clock.SleepMs(kStopSleepMs);
 }
 
-void TVAUDIO_WR::SetStep(int step) {
-    steps_.Change(step, [this] {
-        recordIndex_ = 0;
-        ResetStepState();
-    });
-}
-
-void TVAUDIO_WR::ResetStepState() {
-    stepStart_ = context_.link.TickMs();
-    keptKeys_.clear();
-    context_.link.ClearRxText();
-}
-
 void TVAUDIO_WR::RunProcess() {
     running_ = true;
     sendLength_ = 0;
@@ -154,7 +140,7 @@ void TVAUDIO_WR::RunProcess() {
         while (!finished_) {
             context_.clock.SleepMs(kPollSleepMs);
             context_.view.ProcessMessages();
-            const std::uint32_t now = context_.link.TickMs();
+            const std::uint32_t now = Now();
             if (now - lastDispatch < kDispatchIntervalMs) continue;
             lastDispatch = now;
             Dispatch();
@@ -244,8 +230,7 @@ bool TVAUDIO_WR::CommandStep(std::uint8_t command, std::span<const std::uint8_t>
         return false;
     }
     // The pass that takes the answer composes like any other: its frame goes out once more.
-    if (keptKeys_.empty() || context_.link.TickMs() - lastCompose_ >= resendMs)
-        ComposeFrame(command, data);
+    if (keptKeys_.empty() || Now() - lastCompose_ >= resendMs) ComposeFrame(command, data);
     if (!status) return false;
     if (next) SetStep(*next);
     return true;
@@ -257,7 +242,7 @@ void TVAUDIO_WR::ComposeFrame(std::uint8_t command, std::span<const std::uint8_t
                              data, context_.keys.NextKey());
     sendLength_ = composed.length;
     keptKeys_.push_back(composed.keptKey);
-    lastCompose_ = context_.link.TickMs();
+    lastCompose_ = Now();
 }
 
 void TVAUDIO_WR::RecordStep(std::uint8_t command, int next) {
@@ -286,9 +271,7 @@ void TVAUDIO_WR::NextRecord() {
     ResetStepState();
     // A STOP taken in meanwhile keeps the progress shown where the process got to.
     if (steps_.Interrupted()) return;
-    const int percent = PercentHalfEven(recordIndex_, static_cast<int>(context_.records.size()));
-    context_.view.SetApplicationTitle(Text(kApplicationTitle) + std::to_string(percent) + " %");
-    context_.view.SetPBarPosition(recordIndex_);
+    ShowRecordProgress();
     context_.view.ProcessMessages();
 }
 
@@ -347,10 +330,6 @@ void TVAUDIO_WR::DropReceived(int count) {
     std::memmove(link.RxRing.data(), link.RxRing.data() + count,
                  static_cast<std::size_t>(fill - count));
     link.RxRingPos = fill - count;
-}
-
-std::uint32_t TVAUDIO_WR::SinceStepStart() {
-    return context_.link.TickMs() - stepStart_;
 }
 
 } // namespace tarnik

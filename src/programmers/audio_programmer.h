@@ -3,8 +3,8 @@
 // of commands in a byte frame of its own: identification, connection, erasure, programming
 // with one command per record, verification with one command per record, and the start of
 // the application. Every command is answered with a short frame that carries a status byte.
-#include "programmers/process_steps.h"
 #include "programmers/process_view.h"
+#include "programmers/step_programmer.h"
 #include "tools/text.h"
 
 #include <cstdint>
@@ -47,7 +47,7 @@ std::optional<std::uint8_t> StatusOf(std::span<const std::uint8_t> bytes, std::u
 
 } // namespace audio_frame
 
-class TVAUDIO_WR {
+class TVAUDIO_WR final : public StepProgrammer {
 public:
     enum Step : std::uint8_t {
         kNone = 0,
@@ -83,12 +83,6 @@ public:
     // Interrupts the running process; its poll loop ends at the next dispatch.
     void StopProcess();
 
-    // Leaves the current step for another and reports it (log, status line, exit status).
-    void SetStep(int step);
-    void ResetStepState();
-
-    int CurrentStep() const { return steps_.Current(); }
-    ProcessOutcome Outcome() const { return steps_.Outcome(); }
     int RecordIndex() const { return recordIndex_; }
     bool Running() const { return running_; }
     bool Done() const { return done_; }
@@ -113,20 +107,16 @@ private:
     std::optional<std::uint8_t> StatusUnderKeptKeys(std::span<const std::uint8_t> candidate,
                                                     std::uint8_t command) const;
     void DropReceived(int count);
-    std::uint32_t SinceStepStart();
+    void ResetOwnStepState() override { keptKeys_.clear(); }
 
-    ProcessContext& context_;
     std::uint32_t unitAddress_;
-    ProcessSteps steps_;
     bool finished_ = false;
     bool running_ = false;
     bool done_ = false;
-    std::uint32_t stepStart_ = 0;
     // The key kept for the answer of each frame composed since the step (or the record)
     // began: a unit may answer any of them, and late.
     std::vector<std::uint16_t> keptKeys_;
     std::uint32_t lastCompose_ = 0;
-    int recordIndex_ = 0;
     Block sendBuffer_{};
     int sendLength_ = 0;
 };

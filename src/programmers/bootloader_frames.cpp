@@ -1,5 +1,7 @@
 #include "programmers/bootloader_frames.h"
 
+#include "image/unit_types.h"
+
 #include "tools/hexcodec.h"
 #include "tools/scrambler.h"
 
@@ -24,8 +26,9 @@ Text ByteHex(std::uint8_t value, const std::array<char, 16>& digits) {
 } // namespace
 
 PlainMarker PlainMarkerForUnitType(int unitType) {
-    if (unitType == 3) return {"DDDD", "\xDD\xDD"};
-    return {"FFFF", "\xFF\xFF"};
+    const UnitTypeRow* unit = FindUnitType(unitType);
+    const std::uint8_t marker = unit != nullptr ? unit->plainMarker : 0xFF;
+    return {ByteHex(marker, kUpperDigits) + ByteHex(marker, kUpperDigits), Text(2, AsChar(marker))};
 }
 
 Text AddressHexLower(std::uint32_t address) {

@@ -14,6 +14,12 @@ namespace tarnik {
 
 enum class StatusColour { Black, Red };
 
+// The spinner's character for a count of turns: "/", "-", "\\" in turn.
+inline const char* SpinnerText(int counter) {
+    static const char* const kSpinner[] = {"/", "-", "\\"};
+    return kSpinner[((counter % 3) + 3) % 3];
+}
+
 // One change of a process's step, as a value: the step taken and the name its status line
 // shows (on the error step, the name of the step that failed).
 struct StepReport {

@@ -23,7 +23,6 @@ constexpr int kMaxRecognitionErrors = 10;
 constexpr std::uint32_t kConnectionTimeoutMs = 5000;
 constexpr std::uint32_t kConnectionIntervalMs = 300;
 constexpr std::uint32_t kSerialQueryTimeoutMs = 5000;
-constexpr std::size_t kCompleteSerialLength = 8;
 constexpr std::uint32_t kEraseTimeoutMs = 60000;
 constexpr std::uint32_t kEraseIntervalMs = 30000;
 constexpr std::uint8_t kErasing1 = 1;
@@ -63,23 +62,20 @@ const std::array<Text, 23> kStepNames = {
     "Interrupting process",                        // 22
 };
 
-// Milliseconds the poll loop sleeps per round, by unit type.
+// Milliseconds the poll loop sleeps per round.
 std::uint32_t PollSleepMs(int unitType) {
-    switch (unitType) {
-    case 0:
-    case 1:
-    case 10:
-    case 13:
-    case 14:
-    case 18:
-        return 20;
-    case 2:
-    case 8:
-    case 11:
-        return 1;
-    default:
-        return 10;
-    }
+    const UnitTypeRow* unit = FindUnitType(unitType);
+    return unit != nullptr ? unit->pollSleepMs : 10;
+}
+
+bool SerialFromUnit(int unitType) {
+    const UnitTypeRow* unit = FindUnitType(unitType);
+    return unit != nullptr && unit->serialFromUnit;
+}
+
+bool FixedBootRequest(int unitType) {
+    const UnitTypeRow* unit = FindUnitType(unitType);
+    return unit != nullptr && unit->fixedBootRequest;
 }
 
 Text SerialFromReply(const FrameBuffer& reply) {
@@ -92,9 +88,8 @@ Text SerialFromReply(const FrameBuffer& reply) {
 } // namespace
 
 TS19_WR::TS19_WR(ProcessContext& context, std::uint32_t unitAddress)
-    : context_(context), unitAddress_(unitAddress),
-      steps_(context, kStepNames, {kEndingProcess, kError, kInterrupting, kWrongUnit}),
-      plain_(PlainMarkerForUnitType(0)) {}
+    : StepProgrammer(context, kStepNames, {kEndingProcess, kError, kInterrupting, kWrongUnit}),
+      unitAddress_(unitAddress), plain_(PlainMarkerForUnitType(0)) {}
 
 const Text& TS19_WR::StepName(int step) {
     return StepNameIn(kStepNames, step);
@@ -274,7 +269,7 @@ void TS19_WR::Dispatch() {
         Verification();
         break;
     case kStartApplication:
-        SetTitlePercent("100");
+        ShowTitlePercent("100");
         SendCommandAwaitAnswer(frame_format::kStartApplication, std::nullopt, kEndingProcess);
         break;
     default: // 0, 17, 19, 21, 22 and anything above: the process is over
@@ -283,28 +278,10 @@ void TS19_WR::Dispatch() {
     }
 }
 
-void TS19_WR::SetStep(int step) {
-    steps_.Change(step, [this] {
-        recordIndex_ = 0;
-        ResetStepState();
-    });
-}
-
-void TS19_WR::ResetStepState() {
-    stepStart_ = Now();
-    lastSend_ = 0;
+void TS19_WR::ResetOwnStepState() {
     alternation_ = 0;
     frame_.Reset();
     recognitionErrors_ = 0;
-    context_.link.ClearRxText();
-}
-
-bool TS19_WR::CheckStepTiming(std::uint32_t timeoutMs, std::uint32_t intervalMs) {
-    if (SinceStepStart() > timeoutMs) {
-        SetStep(kError);
-        return true;
-    }
-    return SinceLastSend() < intervalMs;
 }
 
 // ---- identification, connection, serial query ------------------------------------------
@@ -324,9 +301,9 @@ void TS19_WR::Identification() {
         if (reply[5] == context_.view.UnitType()) {
             identified_ = true;
             const bool serialWanted =
-                unitType_ == 2 && context_.view.EdNrSerialText().size() < kCompleteSerialLength;
+                SerialFromUnit(unitType_) && context_.view.EdNrSerialText().size() < kSerialDigits;
             SetStep(serialWanted ? kSerialQuery : kConnection);
-            lastSend_ = Now();
+            MarkSent();
         } else {
             ++recognitionErrors_;
             context_.view.LogLine(kRecognitionError);
@@ -362,7 +339,7 @@ void TS19_WR::ConnectionEstablishment() {
     if (!identified_) alternation_ = 0;
     if (alternation_ == 0) {
         stepOutput_ = ConnectFrame();
-    } else if (context_.view.UnitType() == 0) {
+    } else if (FixedBootRequest(context_.view.UnitType())) {
         stepOutput_ = HexToBytes(frame_format::kBootloaderRequestType0, true);
     } else {
         stepOutput_ =
@@ -400,16 +377,16 @@ void TS19_WR::EraseBlock(int block) {
     }
     if (status == kErased) {
         SetStep(block == 1 ? kBlock1Erased : kBlock2Erased);
-        stepStart_ = Now();
+        RestartStepClock();
         return;
     }
     if (status == kErasing1 || status == kErasing2) {
-        stepStart_ = Now(); // the unit is still at work: the time-out starts again
+        RestartStepClock(); // the unit is still at work: the time-out starts again
         return;
     }
     if (CheckStepTiming(kEraseTimeoutMs, kEraseIntervalMs)) return;
     stepOutput_ = BuildEraseFrame(frame_, context_.keys, unitAddress_, block);
-    lastSend_ = Now();
+    MarkSent();
 }
 
 // ---- programming, verification, start of the application -------------------------------
@@ -424,7 +401,7 @@ void TS19_WR::SendCommandAwaitAnswer(const Text& format, const std::optional<Tex
     const BuiltFrame built = BuildCommandFrame(frame_, context_.keys, unitAddress_, format,
                                                answerPayload.value_or(Text{}));
     if (built.isNew) context_.view.LogLine(ExpectedAnswerLogLine(frame_.expectedAnswer));
-    lastSend_ = Now();
+    MarkSent();
     stepOutput_ = built.frame;
     if (!answerPayload) SetStep(nextStep); // nothing to wait for; the frame still goes out
 }
@@ -436,15 +413,16 @@ void TS19_WR::Programming() {
     }
     const TLDane* record = CurrentRecord();
     if (record == nullptr) {
-        SetStep(context_.view.UnitType() == 2 ? kProgrammingDoneType2 : kEndOfProgramming);
+        SetStep(SerialFromUnit(context_.view.UnitType()) ? kProgrammingDoneType2
+                                                         : kEndOfProgramming);
         return;
     }
     if (CheckStepTiming(kRecordTimeoutMs, kRecordIntervalMs)) return;
     const Text frame = RecordFrame(record->programmingText, answer_payload::kRecordProgrammed);
-    lastSend_ = Now();
+    MarkSent();
     // A STOP in the expected-answer log line has reset the record index: keep the progress
     // shown where the process got to.
-    if (steps_.Current() == kProgramming) ShowProgress();
+    if (steps_.Current() == kProgramming) ShowRecordProgress();
     // Sent here rather than by the loop, so the loop's poll wait stays as it was.
     context_.link.SendText(frame);
     context_.view.ProcessMessages();
@@ -465,8 +443,8 @@ void TS19_WR::Verification() {
         return;
     }
     stepOutput_ = RecordFrame(record->verificationText, answer_payload::kRecordVerified);
-    lastSend_ = Now();
-    if (steps_.Current() == kVerification) ShowProgress();
+    MarkSent();
+    if (steps_.Current() == kVerification) ShowRecordProgress();
 }
 
 // ---- helpers ---------------------------------------------------------------------------
@@ -494,28 +472,6 @@ Text TS19_WR::RecordFrame(const Text& recordText, const Text& answerPayload) {
         BuildRecordFrame(frame_, unitAddress_, record.key, recordText, answerPayload);
     if (built.isNew) context_.view.LogLine(ExpectedAnswerLogLine(frame_.expectedAnswer));
     return built.frame;
-}
-
-void TS19_WR::ShowProgress() {
-    const int percent = PercentHalfEven(recordIndex_, static_cast<int>(context_.records.size()));
-    SetTitlePercent(std::to_string(percent));
-    context_.view.SetPBarPosition(recordIndex_);
-}
-
-void TS19_WR::SetTitlePercent(const Text& percent) {
-    context_.view.SetApplicationTitle(Text(kApplicationTitle) + percent + " %");
-}
-
-std::uint32_t TS19_WR::Now() {
-    return context_.link.TickMs();
-}
-
-std::uint32_t TS19_WR::SinceStepStart() {
-    return Now() - stepStart_;
-}
-
-std::uint32_t TS19_WR::SinceLastSend() {
-    return Now() - lastSend_;
 }
 
 Text TS19_WR::ReadSerialFromImage(std::uint16_t wantedAddress, const std::string& fileName) {

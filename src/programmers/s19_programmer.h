@@ -5,8 +5,8 @@
 // the application. The step state belongs to the object, so two processes (or a serial
 // number lookup beside a running process) never share it.
 #include "programmers/bootloader_frames.h"
-#include "programmers/process_steps.h"
 #include "programmers/process_view.h"
+#include "programmers/step_programmer.h"
 #include "tools/text.h"
 
 #include <cstdint>
@@ -14,7 +14,7 @@
 
 namespace tarnik {
 
-class TS19_WR {
+class TS19_WR final : public StepProgrammer {
 public:
     enum Step : std::uint8_t {
         kNone = 0,
@@ -53,20 +53,10 @@ public:
     // Interrupts the running process; its poll loop ends at the next dispatch.
     void StopProcess();
 
-    // Leaves the current step for another and reports it (log, status line, exit status).
-    // Once the process has been interrupted, the step no longer changes.
-    void SetStep(int step);
-    void ResetStepState();
-    // True when the step must hold: it timed out (and went to the error step) or the
-    // resend interval has not passed yet.
-    bool CheckStepTiming(std::uint32_t timeoutMs, std::uint32_t intervalMs);
-
     // Serial number (eight hex digits) of the record at the wanted address in an image
     // file, empty when there is none; logs one line per record.
     Text ReadSerialFromImage(std::uint16_t wantedAddress, const std::string& fileName);
 
-    int CurrentStep() const { return steps_.Current(); }
-    ProcessOutcome Outcome() const { return steps_.Outcome(); }
     const Text& UnitSerial() const { return unitSerial_; }
     bool Identified() const { return identified_; }
     static const Text& StepName(int step);
@@ -94,26 +84,17 @@ private:
     Text ConnectFrame();
     const TLDane* CurrentRecord() const;
     Text RecordFrame(const Text& recordText, const Text& answerPayload);
-    void ShowProgress();
-    void SetTitlePercent(const Text& percent);
-    std::uint32_t Now();
-    std::uint32_t SinceStepStart();
-    std::uint32_t SinceLastSend();
+    void ResetOwnStepState() override;
 
-    ProcessContext& context_;
     std::uint32_t unitAddress_;
     int unitType_ = 0;
-    ProcessSteps steps_;
     PlainMarker plain_;
 
     FrameState frame_;
     Text stepOutput_;
     bool finished_ = false;
     bool identified_ = false;
-    std::uint32_t stepStart_ = 0;
-    std::uint32_t lastSend_ = 0;
     int alternation_ = 0;
-    int recordIndex_ = 0;
     int recognitionErrors_ = 0;
     Text unitSerial_;
 };

@@ -1,14 +1,14 @@
 #include "programmers/tcp_programmer.h"
 
-#include "image/unit_types.h"
+#include "programmers/answer_match.h"
+#include "programmers/image_version.h"
+
 #include "tools/hexcodec.h"
 #include "tools/scrambler.h"
 
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <optional>
-#include <tuple>
 
 namespace tarnik {
 
@@ -21,7 +21,6 @@ const Text kSwitch4800To57600Line = "Prze\xB3\xB9"
                                     "czenie COM z 4800 -->57600";
 const Text kSwitch19200To57600Line = "Prze\xB3\xB9"
                                      "czenie COM z 19200 -->57600";
-const Text kNotBit = "!!! NOT BIT";
 const Text kBootIdentificationLine = "dek dep:";
 const Text kNewerQuestion =
     "This program is newer version for this unit !\rDo you want programming ?";
@@ -66,8 +65,6 @@ constexpr std::uint32_t kEndIntervalMs = 2000;
 
 // Shortest received text in which a boot identification answer is looked at.
 constexpr std::size_t kBootAnswerMinimum = 9;
-// The identify reply carries the unit's date when its length byte is this.
-constexpr std::uint8_t kReplyLengthWithDate = 10;
 // The image version texts that the technician is asked about: "1.05".
 constexpr std::size_t kQuestionedVersionLength = 4;
 // Payload start of a scrambled frame (1-based): after EE EE, the address and the key.
@@ -99,82 +96,12 @@ const std::array<Text, 23> kStepNames = {
     "Interrupting process",                        // 22
 };
 
-std::optional<int> DecimalDigit(char c) {
-    if (c < '0' || c > '9') return std::nullopt;
-    return c - '0';
-}
-
-// The two hex digits of a byte read as a decimal number (0x25 is 25).
-std::optional<int> Bcd(std::uint8_t b) {
-    if ((b >> 4) > 9 || (b & 0x0F) > 9) return std::nullopt;
-    return (b >> 4) * 10 + (b & 0x0F);
-}
-
-using Date = std::tuple<int, int, int>; // year, month, day
-
-Date DateOfSeconds(std::int64_t seconds) {
-    using namespace std::chrono;
-    const std::int64_t day = seconds >= 0 ? seconds / 86400 : (seconds - 86399) / 86400;
-    const year_month_day ymd{sys_days{days{day}}};
-    return {static_cast<int>(ymd.year()), static_cast<int>(static_cast<unsigned>(ymd.month())),
-            static_cast<int>(static_cast<unsigned>(ymd.day()))};
-}
-
 } // namespace
-
-// ---- answer test and version comparison ------------------------------------------------
-
-bool MatchAnswer(const Text& expected, const Text& received, LogSink& log) {
-    if (received.find(expected) != Text::npos) return true;
-    if (received.size() != expected.size()) return false;
-    bool allAgree = true;
-    bool agreedOnce = false;
-    for (std::size_t i = 0; i < expected.size(); ++i) {
-        const auto missing = static_cast<std::uint8_t>(ByteAt(expected, i) & ~ByteAt(received, i));
-        if (missing == 0x80 || missing == 0x40) {
-            log.LogLine(kNotBit);
-        } else if (missing != 0) {
-            allAgree = false;
-            if (agreedOnce) break;
-            continue;
-        }
-        agreedOnce = true;
-    }
-    return allAgree;
-}
-
-VersionOrder CompareImageVersion(const Text& imageVersion, std::int64_t imageDateSeconds,
-                                 const FrameBuffer& reply) {
-    int image = 0;
-    int unit = 0;
-    for (std::size_t i : {0u, 2u, 3u}) {
-        const std::optional<int> digit =
-            i < imageVersion.size() ? DecimalDigit(imageVersion[i]) : std::nullopt;
-        if (!digit) return VersionOrder::NotComparable;
-        image = image * 10 + *digit;
-    }
-    for (std::size_t i = 6; i <= 8; ++i) {
-        if (reply[i] > 9) return VersionOrder::NotComparable;
-        unit = unit * 10 + reply[i];
-    }
-    if (image != unit) return image > unit ? VersionOrder::Newer : VersionOrder::NotNewer;
-    if (reply[3] != kReplyLengthWithDate) return VersionOrder::NotNewer;
-
-    const std::optional<int> day = Bcd(reply[9]);
-    const std::optional<int> month = Bcd(reply[10]);
-    const std::optional<int> century = Bcd(reply[11]);
-    const std::optional<int> year = Bcd(reply[12]);
-    if (!day || !month || !century || !year) return VersionOrder::NotComparable;
-    const Date unitDate{*century * 100 + *year, *month, *day};
-    return DateOfSeconds(imageDateSeconds) > unitDate ? VersionOrder::Newer
-                                                      : VersionOrder::NotNewer;
-}
 
 // ---- process control -------------------------------------------------------------------
 
 TTCP_WR::TTCP_WR(ProcessContext& context)
-    : context_(context),
-      steps_(context, kStepNames, {kEndingProcess, kError, kInterrupting, kWrongUnit}) {}
+    : StepProgrammer(context, kStepNames, {kEndingProcess, kError, kInterrupting, kWrongUnit}) {}
 
 const Text& TTCP_WR::StepName(int step) {
     return StepNameIn(kStepNames, step);
@@ -257,9 +184,8 @@ void TTCP_WR::StepPollSleep() {
 }
 
 void TTCP_WR::Spin() {
-    static const char* const kSpinner[] = {"/", "-", "\\"};
     const int counter = context_.view.SpinnerCounter();
-    context_.view.SetLabGrot(kSpinner[((counter % 3) + 3) % 3]);
+    context_.view.SetLabGrot(SpinnerText(counter));
     context_.view.SetSpinnerCounter(counter + 1);
 }
 
@@ -330,32 +256,14 @@ void TTCP_WR::EndOfProcess() {
     finished_ = true;
     if (!lastRecord_) return;
     // The last record's frame was in flight: the title shows the whole image done.
-    context_.view.SetApplicationTitle(Text(kApplicationTitle) + "100 %");
+    ShowTitlePercent("100");
     context_.view.ProcessMessages();
     lastRecord_ = false;
 }
 
-void TTCP_WR::SetStep(int step) {
-    steps_.Change(step, [this] {
-        recordIndex_ = 0;
-        ResetStepState();
-    });
-}
-
-void TTCP_WR::ResetStepState() {
-    stepStart_ = Now();
-    lastSend_ = 0;
+void TTCP_WR::ResetOwnStepState() {
     alternation_ = 0;
     frame_.Reset();
-    context_.link.ClearRxText();
-}
-
-bool TTCP_WR::CheckStepTiming(std::uint32_t timeoutMs, std::uint32_t intervalMs) {
-    if (SinceStepStart() > timeoutMs) {
-        SetStep(kError);
-        return true;
-    }
-    return SinceLastSend() < intervalMs;
 }
 
 // ---- handshakes and speed switches -------------------------------------------------------
@@ -374,7 +282,7 @@ void TTCP_WR::Handshake(const Text& request, const Text& reply, int nextStep) {
         return;
     }
     if (SinceLastSend() < kHandshakeIntervalMs) return;
-    lastSend_ = Now();
+    MarkSent();
     Send(AsChar(static_cast<std::uint8_t>(unitAddress_ & 0xFF)) + request);
     context_.view.ProcessMessages();
     context_.clock.SleepMs(kHandshakePauseMs);
@@ -420,7 +328,7 @@ void TTCP_WR::Identification() {
         return;
     }
     if (SinceLastSend() < kIdentificationIntervalMs) return;
-    lastSend_ = Now();
+    MarkSent();
     Send(BuildPlainFrame(frame_format::kIdentifyQuery, kPlainPrefix, unitAddress_));
 }
 
@@ -463,7 +371,7 @@ void TTCP_WR::ConnectionEstablishment() {
     }
     if (steps_.Interrupted()) return;
     if (context_.pacing.fast) {
-        lastSend_ = Now();
+        MarkSent();
         connectWaitMs_ = WaitAfterFrameMs(context_.link, frame);
     }
     Send(frame);
@@ -504,7 +412,7 @@ void TTCP_WR::BootIdentification() {
     Text frame;
     frame_.frameKey = ScrambleText(plain, kPayloadStart, frame, key);
     Send(frame);
-    lastSend_ = Now();
+    MarkSent();
 }
 
 std::optional<std::size_t> TTCP_WR::BootAnswerPosition(const Text& rx) const {
@@ -535,7 +443,7 @@ void TTCP_WR::Erasure() {
     if (CheckStepTiming(kEraseTimeoutMs, kEraseIntervalMs)) return;
     const Text frame = CommandFrame(kEraseFormat, kEraseAnswer, true);
     if (steps_.Interrupted()) return;
-    lastSend_ = Now();
+    MarkSent();
     Send(frame);
 }
 
@@ -573,8 +481,9 @@ void TTCP_WR::Programming() {
         }
         frame = built.frame;
     }
-    lastSend_ = Now();
-    ShowProgress();
+    MarkSent();
+    // 100 % is shown only once the last record has been acknowledged.
+    ShowRecordProgress(99);
     Send(frame);
 }
 
@@ -593,14 +502,6 @@ void TTCP_WR::DropLateRecordAnswers() {
     }
 }
 
-void TTCP_WR::ShowProgress() {
-    const int count = static_cast<int>(context_.records.size());
-    // 100 % is shown only once the last record has been acknowledged.
-    const int percent = std::min(PercentHalfEven(recordIndex_, count), 99);
-    context_.view.SetApplicationTitle(Text(kApplicationTitle) + std::to_string(percent) + " %");
-    context_.view.SetPBarPosition(recordIndex_);
-}
-
 void TTCP_WR::EndingProgramming() {
     if (ExpectedAnswerReceived()) {
         SetStep(kEndingProcess);
@@ -608,7 +509,7 @@ void TTCP_WR::EndingProgramming() {
     }
     if (CheckStepTiming(kEndTimeoutMs, kEndIntervalMs)) return;
     const Text frame = CommandFrame(kEndOfProgrammingFormat, kEndOfProgrammingAnswer, false);
-    lastSend_ = Now();
+    MarkSent();
     Send(frame);
 }
 
@@ -632,18 +533,6 @@ Text TTCP_WR::CommandFrame(const Text& format, const Text& answerPayload, bool l
 
 void TTCP_WR::Send(const Text& frame) {
     context_.link.SendText(frame);
-}
-
-std::uint32_t TTCP_WR::Now() {
-    return context_.link.TickMs();
-}
-
-std::uint32_t TTCP_WR::SinceStepStart() {
-    return Now() - stepStart_;
-}
-
-std::uint32_t TTCP_WR::SinceLastSend() {
-    return Now() - lastSend_;
 }
 
 } // namespace tarnik

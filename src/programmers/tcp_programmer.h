@@ -7,8 +7,9 @@
 // identification, erasure, the records and the end of programming. The step state belongs to
 // the object.
 #include "programmers/bootloader_frames.h"
-#include "programmers/process_steps.h"
+#include "programmers/image_version.h"
 #include "programmers/process_view.h"
+#include "programmers/step_programmer.h"
 #include "serial/comm_port.h"
 #include "tools/hexcodec.h"
 #include "tools/log_sink.h"
@@ -20,20 +21,7 @@
 
 namespace tarnik {
 
-// Acknowledgment test of the network modules: the expected answer anywhere in the received
-// text, or a received text of the same length whose every byte carries the expected bits,
-// where a byte missing only bit 7 or only bit 6 still agrees (logged as "!!! NOT BIT").
-bool MatchAnswer(const Text& expected, const Text& received, LogSink& log);
-
-// Whether the image is newer than the program the unit reported in its identify reply: its
-// three version digits read as one number are greater, or equal with a later compilation date
-// when the reply carries the unit's date. Not comparable when a version character of the image
-// is not a digit, or a version or date byte of the reply is not a decimal value.
-enum class VersionOrder { Newer, NotNewer, NotComparable };
-VersionOrder CompareImageVersion(const Text& imageVersion, std::int64_t imageDateSeconds,
-                                 const FrameBuffer& identifyReply);
-
-class TTCP_WR {
+class TTCP_WR final : public StepProgrammer {
 public:
     enum Step : std::uint8_t {
         kNone = 0,
@@ -73,14 +61,6 @@ public:
     // Interrupts the running process; its poll loop ends at the next dispatch.
     void StopProcess();
 
-    void SetStep(int step);
-    void ResetStepState();
-    // True when the step must hold: it timed out (and went to the error step) or the resend
-    // interval has not passed yet.
-    bool CheckStepTiming(std::uint32_t timeoutMs, std::uint32_t intervalMs);
-
-    int CurrentStep() const { return steps_.Current(); }
-    ProcessOutcome Outcome() const { return steps_.Outcome(); }
     bool Running() const { return running_; }
     bool Identified() const { return identified_; }
     bool Extended() const { return extended_; }
@@ -110,24 +90,16 @@ private:
 
     bool ExpectedAnswerReceived();
     Text CommandFrame(const Text& format, const Text& answerPayload, bool logExpected);
-    void ShowProgress();
     void Send(const Text& frame);
-    std::uint32_t Now();
-    std::uint32_t SinceStepStart();
-    std::uint32_t SinceLastSend();
+    void ResetOwnStepState() override;
 
-    ProcessContext& context_;
-    ProcessSteps steps_;
     std::uint32_t unitAddress_ = 0;
     FrameState frame_;
     Text connectAnswer_;           // the acknowledgment that ended Connection establishment
     std::set<Text> recordAnswers_; // the received bytes that acknowledged records
     bool finished_ = false;
-    std::uint32_t stepStart_ = 0;
-    std::uint32_t lastSend_ = 0;
     std::uint32_t connectWaitMs_ = 0; // fast pacing: least time between connection frames
     int alternation_ = 0;
-    int recordIndex_ = 0;
     bool lastRecord_ = false;
     bool running_ = false;
     bool identified_ = false;

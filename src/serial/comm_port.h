@@ -2,6 +2,7 @@
 // The serial port as the rest of the program sees it: line settings, open/close, block
 // transfers and the character-received event. TComm64 is the real port; tests plug in a
 // simulated one. Failures are return values (false, -1, -2), never exceptions.
+#include "tools/serial_line.h"
 #include "tools/text.h"
 
 #include <cstdint>
@@ -11,24 +12,6 @@
 
 namespace tarnik {
 
-enum TBaudRate : std::uint8_t {
-    cbr110,
-    cbr300,
-    cbr1200,
-    cbr2400,
-    cbr4800,
-    cbr9600,
-    cbr19200,
-    cbr38400,
-    cbr57600,
-    cbr115200,
-    cbr230400,
-    cbr460800,
-    cbr921600
-};
-enum TParity : std::uint8_t { paNone, paOdd, paEven, paMark, paSpace };
-enum TStopbits : std::uint8_t { sb1_0, sb1_5, sb2_0 };
-enum TDatabits : std::uint8_t { da4, da5, da6, da7, da8 };
 enum TC32EventState : std::uint8_t {
     evBreak,
     evCTS,

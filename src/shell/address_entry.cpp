@@ -3,7 +3,7 @@
 #include "tools/hexcodec.h"
 
 #include <cctype>
-#include <cstdio>
+#include <optional>
 
 namespace tarnik {
 
@@ -11,12 +11,6 @@ namespace {
 
 bool IsHexDigit(char c) {
     return std::isxdigit(static_cast<unsigned char>(c)) != 0;
-}
-
-Text EightHexDigits(std::uint32_t value) {
-    char buffer[9];
-    std::snprintf(buffer, sizeof buffer, "%08X", static_cast<unsigned>(value));
-    return buffer;
 }
 
 } // namespace
@@ -31,16 +25,8 @@ char FilterSerialKey(char key) {
 }
 
 Text NextSerial(const Text& serial) {
-    if (serial.size() != 8) return serial;
-    std::uint32_t value = 0;
-    for (char c : serial) {
-        if (!IsHexDigit(c)) return serial;
-        const int digit = std::isdigit(static_cast<unsigned char>(c))
-                              ? c - '0'
-                              : std::toupper(static_cast<unsigned char>(c)) - 'A' + 10;
-        value = value * 16 + static_cast<std::uint32_t>(digit);
-    }
-    return EightHexDigits(value + 1);
+    const std::optional<std::uint32_t> value = SerialValue(serial);
+    return value ? SerialText(*value + 1) : serial;
 }
 
 AddressText NormaliseAddress(const Text& text) {

@@ -1,3 +1,5 @@
+// The main window's start-up and end, its states and menus, and the address and
+// serial-number fields.
 #include "shell/main_window.h"
 
 #include "shell/address_entry.h"
@@ -14,17 +16,11 @@ namespace tarnik {
 
 namespace {
 
-const Text kPortOpeningError = "Process status: Port opening error";
-const Text kInterruptedStatus = "Process status: Interrupting process";
-const Text kNoData = "No data to be programmed";
-const Text kInterruptQuestion = "Interrupt programming the unit?";
 const Text kTerminateQuestion = "Terminate the program when programming?";
-const Text kAnalysingData = "Data are being analyzed";
 const Text kMaskValidationError = "Incorrect serial number for access controller.\r"
                                   "Enter correct address";
 const Text kDefaultPort = "COM1";
 const Text kAddressPanelPrefix = "Adres : ";
-constexpr std::size_t kSerialDigits = 8;
 
 bool FileExists(const std::string& name) {
     std::error_code error;
@@ -44,16 +40,6 @@ int PositionSetting(const Text& value, int fallback) {
         *number > std::numeric_limits<int>::max())
         return fallback;
     return static_cast<int>(*number);
-}
-
-// Unit types that keep no address: the address is 0 and nothing is stored or shown.
-bool KeepsNoAddress(int unitType) {
-    return unitType == 0 || unitType == 3 || unitType == 5 || unitType == 18;
-}
-
-const char* SpinnerText(int counter) {
-    static const char* const kSpinner[] = {"/", "-", "\\"};
-    return kSpinner[counter % 3];
 }
 
 } // namespace
@@ -93,7 +79,7 @@ void MainWindowLogic::FormCreate(const std::vector<std::string>& args,
     imageFile_ = ReadSetting("fl");
     autoStart_ = false;
     ApplyCommandLine(args);
-    SetWindowState(kIdle);
+    SetWindowState(WindowState::Idle);
     view_.SetStatusPanel(0, portName_);
     records_.clear();
     link_.FormCreate();
@@ -119,14 +105,14 @@ void MainWindowLogic::FormShow() {
     SetCaption(kApplicationTitle);
     if (!LoadImage(imageFile_)) return;
     view_.SetStatusPanel(1, imageFile_);
-    SetWindowState(kReady);
+    SetWindowState(WindowState::Ready);
     portChecked_ = true;
     chosenEntry_.reset();
     if (autoStart_) view_.SetTimer1Enabled(true);
 }
 
 bool MainWindowLogic::FormClose() {
-    if (state_ != kRunning) return true;
+    if (state_ != WindowState::Running) return true;
     if (!view_.AskYesNo(kTerminateQuestion, false)) return false;
     StopButClick(false);
     return true;
@@ -148,14 +134,15 @@ void MainWindowLogic::Button2Click() {
 
 void MainWindowLogic::SetCaption(const Text& caption) {
     caption_ = caption;
-    if (state_ != kRunning) view_.SetText(Control::MainWindow, caption);
+    if (state_ != WindowState::Running) view_.SetText(Control::MainWindow, caption);
 }
 
 // The application title carries the percentage done, but only the window title is seen on
 // every desktop: a running process shows the application title there, any other state the
 // caption.
 void MainWindowLogic::ShowWindowTitle() {
-    view_.SetText(Control::MainWindow, state_ == kRunning ? applicationTitle_ : caption_);
+    view_.SetText(Control::MainWindow,
+                  state_ == WindowState::Running ? applicationTitle_ : caption_);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -170,23 +157,23 @@ void MainWindowLogic::SetWindowState(WindowState state) {
     for (Control control : kGoverned)
         view_.SetEnabled(control, false);
     switch (state) {
-    case kIdle:
+    case WindowState::Idle:
         for (Control c : {Control::LDBut, Control::FileMenu, Control::CommMenu, Control::AdrTx,
                           Control::ButRdSerial})
             view_.SetEnabled(c, true);
         break;
-    case kReady:
+    case WindowState::Ready:
         for (Control c : {Control::LDBut, Control::ProgBut, Control::FileMenu, Control::StartMenu,
                           Control::CommMenu, Control::AdrTx, Control::ButRdSerial})
             view_.SetEnabled(c, true);
         break;
-    case kRunning:
+    case WindowState::Running:
         view_.SetEnabled(Control::StopBut, true);
         break;
     }
-    const bool wasRunning = state_ == kRunning;
+    const bool wasRunning = state_ == WindowState::Running;
     state_ = state;
-    if (wasRunning != (state == kRunning)) ShowWindowTitle();
+    if (wasRunning != (state == WindowState::Running)) ShowWindowTitle();
 }
 
 std::vector<PortMenuEntry> MainWindowLogic::PortMenu(const std::vector<PortChoice>& present) const {
@@ -242,11 +229,12 @@ void MainWindowLogic::ChBoxSerialIncClick(bool checked) {
 
 void MainWindowLogic::SetUnitAddress(const Text& text, bool show) {
     const AddressText address = NormaliseAddress(text);
-    if (KeepsNoAddress(unitType_)) {
+    const UnitTypeRow& unit = *FindUnitType(unitType_);
+    if (unit.KeepsNoAddress()) {
         unitAddress_ = 0;
         return;
     }
-    const Text name = AddressStoreSettingName(unitType_);
+    const Text name(unit.AddressStoreSetting());
     if (!name.empty()) WriteSetting(name, address.text);
     unitAddress_ = address.value;
     view_.SetStatusPanel(2, kAddressPanelPrefix + address.text);
@@ -254,9 +242,10 @@ void MainWindowLogic::SetUnitAddress(const Text& text, bool show) {
 }
 
 std::optional<Text> MainWindowLogic::FixedAddress() const {
-    if (ShowsAddressField(unitType_)) return std::nullopt;
-    // The SMNET-PTX card takes the remembered address of the SRVA-NETK card, as stored.
-    if (unitType_ == 15) return adrTxText_;
+    const UnitTypeRow& unit = *FindUnitType(unitType_);
+    if (unit.ShowsAddressField()) return std::nullopt;
+    // A type that uses another type's remembered address takes it as stored.
+    if (unit.address == AddressRule::Shared) return adrTxText_;
     return NormaliseAddress(IntToHexEven(unitAddress_)).text;
 }
 
@@ -306,7 +295,7 @@ bool MainWindowLogic::EdNrSerialExit() {
 }
 
 void MainWindowLogic::ButRdSerialClick() {
-    if (state_ == kRunning) return;
+    if (state_ == WindowState::Running) return;
     SetEdNrSerialText(ReadSerialFromImage(kSerialRecordAddress, imageFile_, *this));
 }
 
@@ -326,331 +315,6 @@ bool MainWindowLogic::RunGuarded(const std::function<void()>& handler) {
 
 void MainWindowLogic::ShowMaskValidationError() {
     view_.ShowMessage(kMaskValidationError);
-}
-
-// ---------------------------------------------------------------------------------------
-// Loading an image
-
-void MainWindowLogic::Otwrz1Click() {
-    const auto chosen = view_.ChooseImageFile(dialogFolder_);
-    if (!chosen) return;
-    switch (LoadImageOutcome(*chosen)) {
-    case LoadOutcome::Loaded:
-        imageFile_ = *chosen;
-        view_.SetStatusPanel(1, imageFile_);
-        WriteSetting("fl", imageFile_);
-        SetWindowState(kReady);
-        break;
-    case LoadOutcome::Failed:
-        SetWindowState(kIdle);
-        break;
-    case LoadOutcome::Abandoned:
-        break;
-    }
-}
-
-bool MainWindowLogic::LoadImage(const std::string& fileName) {
-    return LoadImageOutcome(fileName) == LoadOutcome::Loaded;
-}
-
-MainWindowLogic::LoadOutcome MainWindowLogic::LoadImageOutcome(const std::string& fileName) {
-    view_.SetVisible(Control::TxAdrLabel, false);
-    view_.SetVisible(Control::AdrTx, false);
-    services_.pump.processMessages();
-    dialogFolder_ = std::filesystem::path(fileName).parent_path().string();
-
-    const ImageLoadResult head = ReadImageHeader(fileName);
-    if (head.status == ImageLoadStatus::FileOpenError) {
-        view_.SetStatusPanel(1, head.message);
-        ReportLoadFailure(head.message, false);
-        return LoadOutcome::Failed;
-    }
-    if (head.status == ImageLoadStatus::HeaderNotCorrect || !head.header) {
-        view_.ShowMessage(head.message);
-        ReportLoadFailure(head.message, true);
-        return LoadOutcome::Failed;
-    }
-    image_ = *head.header;
-    if (head.status == ImageLoadStatus::DateNotNumber) {
-        ShowException(std::runtime_error(head.message));
-        ReportLoadFailure(head.message, true);
-        return LoadOutcome::Abandoned;
-    }
-    view_.SetText(Control::LTx, LTxText(image_));
-    unitType_ = image_.unitType;
-    for (Control c :
-         {Control::TxNrSerial, Control::EdNrSerial, Control::ChBoxSerialInc, Control::ButRdSerial})
-        view_.SetVisible(c, false);
-    if (!SetUpForUnitType()) return LoadOutcome::Failed;
-    if (!parseRequest_ && !serialChanged_) return LoadOutcome::Loaded;
-    return ReadRecords(fileName) ? LoadOutcome::Loaded : LoadOutcome::Failed;
-}
-
-Text MainWindowLogic::LTxText(const ImageHeader& header) const {
-    return "Version :" + header.version +
-           "     Compilation date : " + services_.formatDate(header.dateSeconds);
-}
-
-void MainWindowLogic::ShowControls(std::initializer_list<Control> controls) {
-    for (Control c : controls)
-        view_.SetVisible(c, true);
-}
-
-bool MainWindowLogic::SetUpForUnitType() {
-    const auto unit = FindUnitType(unitType_);
-    if (!unit) {
-        SetCaption(kUnknownUnitTypeCaption);
-        ReportLoadFailure(kUnknownUnitTypeCaption, false);
-        return false;
-    }
-    // The access controller keeps whatever caption the window had.
-    if (unitType_ != 2) SetCaption(unit->title);
-    const Text remembered = ReadSetting(AddressReadSettingName(unitType_));
-    switch (unitType_) {
-    case 1:
-    case 4:
-    case 8:
-    case 9:
-        ShowControls({Control::TxAdrLabel, Control::AdrTx});
-        SetUnitAddress(remembered, true);
-        break;
-    case 2:
-        ShowControls({Control::TxAdrLabel, Control::AdrTx, Control::TxNrSerial, Control::EdNrSerial,
-                      Control::ChBoxSerialInc, Control::ButRdSerial});
-        SetUnitAddress(remembered, true);
-        break;
-    case 3:
-        ShowControls({Control::EdNrSerial, Control::ButRdSerial, Control::ChBoxSerialInc});
-        break;
-    case 11:
-        SetUnitAddress(remembered, true);
-        // The ORVO unit always works at address 0, which is stored as its remembered one.
-        SetAdrTxText("00");
-        AdrTxChange("00");
-        break;
-    case 15:
-        SetUnitAddress(remembered, true);
-        break;
-    default:
-        SetUnitAddress("00", true);
-        break;
-    }
-    view_.SetVisible(Control::BoxVer, !IsNetworkModuleType(unitType_));
-    return true;
-}
-
-bool MainWindowLogic::ReadRecords(const std::string& fileName) {
-    records_.clear();
-    parseRequest_ = false;
-    view_.SetText(Control::InfoLabTx1, kAnalysingData);
-    view_.SetInfoWindowVisible(true);
-    const Text serial = edNrSerial_;
-    const ImageLoadResult result =
-        LoadImageRecords(fileName, serial, records_, *this, [this](int counter) {
-            services_.pump.processMessages();
-            view_.SetText(Control::InfoLabGrot, SpinnerText(counter));
-        });
-    view_.SetInfoWindowVisible(false);
-    serialChanged_ = false;
-    if (result.ok()) return true;
-    view_.ShowMessage(result.message);
-    ReportLoadFailure(result.message, true);
-    return false;
-}
-
-void MainWindowLogic::ReportLoadFailure(const Text& message, bool messageShown) {
-    lastLoadFailure_ = message;
-    view_.ImageLoadFailed({message, messageShown});
-}
-
-// ---------------------------------------------------------------------------------------
-// Programming process
-
-void MainWindowLogic::ProgButClick() {
-    // The load below processes messages; a second Start must not begin inside it.
-    if (insideStart_ || state_ == kRunning) return;
-    insideStart_ = true;
-    keys_.Seed(services_.clock.TickMs());
-    spinnerCounter_ = 0;
-    lastOutcome_ = StartProcess();
-    insideStart_ = false;
-    stopPending_ = false;
-    view_.ProcessEnded(*lastOutcome_);
-}
-
-ProcessOutcome MainWindowLogic::StartProcess() {
-    if (stopPending_) return EndStartBeforeProgrammer();
-    if (!ProbePort()) return PortError();
-    parseRequest_ = true;
-    lastLoadFailure_.clear();
-    // A load that fails has said why.
-    if (!LoadImage(imageFile_)) return NothingRan(lastLoadFailure_);
-    if (stopPending_) return EndStartBeforeProgrammer();
-    SetInfoTx("");
-    SetInfoTxColour(StatusColour::Black);
-    SetWindowState(kRunning);
-    view_.SetPBarPosition(0);
-    if (records_.empty()) {
-        view_.ShowMessage(kNoData);
-        SetWindowState(kReady);
-        return NothingRan(kNoData);
-    }
-    view_.SetPBarMax(static_cast<int>(records_.size()));
-    SetPBarVisible(true);
-    const UnitTypeInfo unit = *FindUnitType(unitType_);
-    if (!OpenPortFor(unit)) return PortError();
-    const ProcessOutcome outcome = RunProgrammer(unit);
-    EndProcess(outcome);
-    return outcome;
-}
-
-ProcessOutcome MainWindowLogic::NothingRan(const Text& reason) const {
-    ProcessOutcome outcome;
-    outcome.exitStatus = exitStatus_;
-    outcome.reason = reason;
-    return outcome;
-}
-
-ProcessOutcome MainWindowLogic::EndStartBeforeProgrammer() {
-    // Nothing was sent to the unit: no programmer step ran, so the exit status stays as the
-    // Start found it.
-    records_.clear();
-    SetInfoTx(kInterruptedStatus);
-    SetInfoTxColour(StatusColour::Black);
-    ProcessOutcome outcome = NothingRan({});
-    outcome.kind = ProcessOutcome::Kind::Interrupted;
-    return outcome;
-}
-
-bool MainWindowLogic::ProbePort() {
-    CommPort& port = services_.port;
-    port.SetBaudRate(cbr38400);
-    port.SetParity(paNone);
-    port.SetStopbits(sb1_0);
-    port.SetDeviceName(portName_);
-    port.Open();
-    if (!port.IsOpen()) return false;
-    port.Close();
-    return true;
-}
-
-bool MainWindowLogic::OpenPortFor(const UnitTypeInfo& unit) {
-    CommPort& port = services_.port;
-    SetCaption(unit.title);
-    port.SetBaudRate(unit.baud);
-    port.SetParity(unit.parity);
-    port.SetStopbits(unit.stopbits);
-    port.Open();
-    if (unit.pauseMs > 0) services_.clock.SleepMs(unit.pauseMs);
-    return port.IsOpen();
-}
-
-ProcessOutcome MainWindowLogic::PortError() {
-    SetInfoTx(kPortOpeningError);
-    SetInfoTxColour(StatusColour::Red);
-    SetWindowState(kReady);
-    const CommPort& port = services_.port;
-    const PortOpenFailure failure{port.DeviceName(), port.LastOpenFailure(),
-                                  port.LastOpenErrorText()};
-    view_.PortOpenFailed(failure);
-    return NothingRan(kPortOpeningError);
-}
-
-ProcessOutcome MainWindowLogic::RunProgrammer(const UnitTypeInfo& unit) {
-    ProcessContext context{*this, link_,       services_.clock, records_,
-                           keys_, exitStatus_, image_,          pacing_};
-    try {
-        programmer_ = services_.programmers(context, unit, BootAddress());
-        if (programmer_) return programmer_->Run();
-        return NothingRan({});
-    } catch (const std::exception& error) {
-        ShowException(error);
-        ProcessOutcome outcome = NothingRan(error.what());
-        outcome.kind = ProcessOutcome::Kind::Failed;
-        return outcome;
-    }
-}
-
-void MainWindowLogic::EndProcess(const ProcessOutcome& outcome) {
-    services_.port.Close();
-    services_.clock.SleepMs(kCloseSettleMs);
-    records_.clear();
-    SetPBarVisible(false);
-    programmer_.reset();
-    SetWindowState(kReady);
-    if (serialIncChecked_ && outcome.Succeeded()) SetEdNrSerialText(NextSerial(edNrSerial_));
-}
-
-void MainWindowLogic::StopButClick(bool fromButton) {
-    if (fromButton && !view_.AskYesNo(kInterruptQuestion, false)) return;
-    // A stop that comes before the programmer exists (the command line's interrupt during
-    // the image load) keeps the Start from reaching the unit at all.
-    if (programmer_)
-        programmer_->Stop();
-    else
-        stopPending_ = true;
-    services_.clock.SleepMs(kStopSettleMs);
-}
-
-void MainWindowLogic::Timer1Timer() {
-    exitStatus_ = -1;
-    view_.SetTimer1Enabled(false);
-    unattendedRun_ = true;
-    ProgButClick();
-    view_.TerminateApplication();
-}
-
-int MainWindowLogic::ProgramExitCode() const {
-#ifdef _WIN32
-    return exitStatus_;
-#else
-    if (unattendedRun_ && lastOutcome_) return OutcomeExitCode(lastOutcome_->kind);
-    return exitStatus_;
-#endif
-}
-
-// ---------------------------------------------------------------------------------------
-// What the programmers see
-
-void MainWindowLogic::LogLine(const Text& line) {
-    log_.Append(line);
-    view_.AppendLogLine(line);
-    services_.pump.processMessages();
-    if (const int removed = log_.Trim(); removed > 0) view_.RemoveOldestLogLines(removed);
-}
-
-void MainWindowLogic::SetInfoTx(const Text& caption) {
-    view_.SetText(Control::InfoTx, caption);
-}
-
-void MainWindowLogic::SetInfoTxColour(StatusColour colour) {
-    view_.SetInfoTxColour(colour);
-}
-
-void MainWindowLogic::SetPBarPosition(int position) {
-    view_.SetPBarPosition(position);
-}
-
-void MainWindowLogic::SetPBarVisible(bool visible) {
-    view_.SetVisible(Control::PBar, visible);
-}
-
-void MainWindowLogic::SetLabGrot(const Text& text) {
-    view_.SetText(Control::LabGrot, text);
-}
-
-void MainWindowLogic::SetApplicationTitle(const Text& title) {
-    applicationTitle_ = title;
-    view_.SetApplicationTitle(title);
-    if (state_ == kRunning) ShowWindowTitle();
-}
-
-bool MainWindowLogic::AskYesNo(const Text& text, bool defaultNo) {
-    return view_.AskYesNo(text, defaultNo);
-}
-
-void MainWindowLogic::ProcessMessages() {
-    services_.pump.processMessages();
 }
 
 } // namespace tarnik

@@ -2,15 +2,17 @@
 // The main window's logic without a toolkit: start-up and settings, the command line, the
 // loading of images and the window set-up per unit type, the address and serial-number
 // fields, and the control of a programming process. A front end forwards its events here
-// and renders what the logic decides through MainView.
+// and renders what the logic decides through MainView. One job a file: main_window.cpp
+// (start-up, states, menus, fields), image_load.cpp (an image and the set-up for its unit
+// type) and process_control.cpp (Start, STOP, the unattended run, the programmers' view).
 #include "image/image_file.h"
+#include "image/unit_types.h"
 #include "programmers/process_view.h"
 #include "serial/comm_port.h"
 #include "serial/tfustaw.h"
 #include "shell/log_model.h"
 #include "shell/main_view.h"
 #include "shell/programmer.h"
-#include "shell/unit_types.h"
 #include "tools/clock.h"
 #include "tools/message_pump.h"
 #include "tools/settings_store.h"
@@ -27,7 +29,7 @@
 
 namespace tarnik {
 
-enum WindowState : std::uint8_t { kIdle = 0, kReady = 1, kRunning = 3 };
+enum class WindowState : std::uint8_t { Idle = 0, Ready = 1, Running = 3 };
 
 // What the logic works with; everything is owned by the caller and outlives the logic.
 struct ShellServices {
@@ -128,7 +130,7 @@ public:
 
     // State, for front ends and tests.
     WindowState State() const { return state_; }
-    bool Running() const { return state_ == kRunning; }
+    bool Running() const { return state_ == WindowState::Running; }
     const Text& PortName() const { return portName_; }
     // Why the port could not be opened at the last Start (None when it opened).
     OpenFailure LastPortFailure() const { return services_.port.LastOpenFailure(); }
@@ -171,6 +173,7 @@ private:
     enum class LoadOutcome { Loaded, Failed, Abandoned };
     LoadOutcome LoadImageOutcome(const std::string& fileName);
     bool SetUpForUnitType();
+    void SetAddressAtLoad(const UnitTypeRow& unit);
     void ShowControls(std::initializer_list<Control> controls);
     void SetAdrTxText(const Text& text);
     void SetEdNrSerialText(const Text& text);
@@ -181,10 +184,10 @@ private:
     ProcessOutcome StartProcess();
     ProcessOutcome NothingRan(const Text& reason) const;
     bool ProbePort();
-    bool OpenPortFor(const UnitTypeInfo& unit);
+    bool OpenPortFor(const UnitTypeRow& unit);
     ProcessOutcome PortError();
     ProcessOutcome EndStartBeforeProgrammer();
-    ProcessOutcome RunProgrammer(const UnitTypeInfo& unit);
+    ProcessOutcome RunProgrammer(const UnitTypeRow& unit);
     void EndProcess(const ProcessOutcome& outcome);
     void ReportLoadFailure(const Text& message, bool messageShown);
 
@@ -197,7 +200,7 @@ private:
     ImageHeader image_;
     std::unique_ptr<Programmer> programmer_;
 
-    WindowState state_ = kIdle;
+    WindowState state_ = WindowState::Idle;
     Text caption_;
     Text applicationTitle_;
     Text portName_;

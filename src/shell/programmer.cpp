@@ -55,11 +55,11 @@ private:
 
 } // namespace
 
-std::unique_ptr<Programmer> MakeProgrammer(ProcessContext& context, const UnitTypeInfo& unit,
+std::unique_ptr<Programmer> MakeProgrammer(ProcessContext& context, const UnitTypeRow& unit,
                                            std::uint32_t unitAddress) {
     switch (unit.family) {
     case ProgrammerFamily::S19:
-        return std::make_unique<S19Programmer>(context, unit.type, unitAddress);
+        return std::make_unique<S19Programmer>(context, unit.number, unitAddress);
     case ProgrammerFamily::NetworkModule:
         return std::make_unique<TcpProgrammer>(context, unit.modelCode, unitAddress);
     case ProgrammerFamily::Audio:

@@ -2,9 +2,9 @@
 // One programming process as the process control sees it: run until it ends, or be told to
 // stop from inside the message processing of its poll loop. Every unit family sits behind
 // this, so STOP reaches whichever programmer is running.
+#include "image/unit_types.h"
 #include "programmers/process_outcome.h"
 #include "programmers/process_view.h"
-#include "shell/unit_types.h"
 
 #include <cstdint>
 #include <functional>
@@ -24,10 +24,10 @@ public:
 // Creates the programmer of a unit type for one process. unitAddress is the low byte that
 // goes into the frames.
 using ProgrammerFactory = std::function<std::unique_ptr<Programmer>(
-    ProcessContext& context, const UnitTypeInfo& unit, std::uint32_t unitAddress)>;
+    ProcessContext& context, const UnitTypeRow& unit, std::uint32_t unitAddress)>;
 
 // The programmers built into this program.
-std::unique_ptr<Programmer> MakeProgrammer(ProcessContext& context, const UnitTypeInfo& unit,
+std::unique_ptr<Programmer> MakeProgrammer(ProcessContext& context, const UnitTypeRow& unit,
                                            std::uint32_t unitAddress);
 
 } // namespace tarnik

@@ -9,13 +9,6 @@ namespace {
 
 constexpr std::size_t kMaxConverted = 32768;
 
-int DigitValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
 const char kHexDigits[] = "0123456789ABCDEF";
 
 void AppendHexByte(Text& r, std::uint8_t b) {
@@ -25,11 +18,36 @@ void AppendHexByte(Text& r, std::uint8_t b) {
 
 } // namespace
 
+int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+std::optional<std::uint32_t> SerialValue(const Text& text) {
+    if (text.size() != kSerialDigits) return std::nullopt;
+    std::uint32_t value = 0;
+    for (const char c : text) {
+        const int digit = HexDigitValue(c);
+        if (digit < 0) return std::nullopt;
+        value = value * 16 + static_cast<std::uint32_t>(digit);
+    }
+    return value;
+}
+
+Text SerialText(std::uint32_t value) {
+    Text text(kSerialDigits, '0');
+    for (std::size_t i = kSerialDigits; i-- > 0; value >>= 4)
+        text[i] = kHexDigits[value & 0xF];
+    return text;
+}
+
 std::int32_t HexToInt(const Text& s) {
     std::int32_t value = 0;
     int digits = 0;
     for (char c : s) {
-        const int d = DigitValue(c);
+        const int d = HexDigitValue(c);
         if (d < 0) continue;
         if (++digits > 7) return 0;
         value = value * 16 + d;

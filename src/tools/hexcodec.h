@@ -4,10 +4,19 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 namespace tarnik {
 
+// The value of a hex digit of either case, or -1.
+int HexDigitValue(char c);
+// A serial number is eight hex digits.
+constexpr std::size_t kSerialDigits = 8;
+// The value of exactly eight hex digits of either case; nothing for any other text.
+std::optional<std::uint32_t> SerialValue(const Text& text);
+// Eight upper-case hex digits.
+Text SerialText(std::uint32_t value);
 // Value of the hex digits of s; other characters are ignored; more than 7 digits give 0.
 std::int32_t HexToInt(const Text& s);
 // Upper-case hex digits of even length: 0 -> "00", 0x123 -> "0123".

@@ -10,4 +10,10 @@ public:
     virtual void LogLine(const Text& line) = 0;
 };
 
+// A log nobody reads: for reading an image without showing its records.
+class DiscardLog final : public LogSink {
+public:
+    void LogLine(const Text& /*line*/) override {}
+};
+
 } // namespace tarnik

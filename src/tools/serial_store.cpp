@@ -2,19 +2,20 @@
 
 #include "tools/durable_file.h"
 #include "tools/file_lock.h"
+#include "tools/hexcodec.h"
 #include "tools/system_error.h"
 
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 namespace tarnik {
 
 namespace {
 
-constexpr std::size_t kSerialDigits = 8;
 constexpr std::uint64_t kLastSerial = 0xFFFFFFFFu;
 constexpr const char* kSpent = "SPENT";
 
@@ -27,24 +28,6 @@ std::string Trimmed(const std::string& text) {
 
 } // namespace
 
-bool ParseSerial(const std::string& text, std::uint32_t& value) {
-    if (text.size() != kSerialDigits) return false;
-    value = 0;
-    for (const char c : text) {
-        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
-        value = value * 16 + static_cast<std::uint32_t>(
-                                 std::isdigit(static_cast<unsigned char>(c))
-                                     ? c - '0'
-                                     : std::toupper(static_cast<unsigned char>(c)) - 'A' + 10);
-    }
-    return true;
-}
-
-std::string SerialText(std::uint32_t value) {
-    char text[kSerialDigits + 1];
-    std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(value));
-    return text;
-}
 
 SerialAllocation TakeSerials(const std::string& path, std::size_t count) {
     SerialAllocation result;
@@ -68,12 +51,13 @@ SerialAllocation TakeSerials(const std::string& path, std::size_t count) {
     text << in.rdbuf();
     // Windows cannot replace a file that is still open.
     in.close();
-    std::uint32_t next = 0;
     if (Trimmed(text.str()) == kSpent) {
         result.error = "the serial number store " + path + " has no numbers left";
         return result;
     }
-    if (const std::string held = Trimmed(text.str()); !ParseSerial(held, next)) {
+    const std::string held = Trimmed(text.str());
+    const std::optional<std::uint32_t> first = SerialValue(held);
+    if (!first) {
         constexpr std::size_t kShown = 16;
         result.error = "the serial number store " + path +
                        " does not hold eight hexadecimal digits: " +
@@ -82,6 +66,7 @@ SerialAllocation TakeSerials(const std::string& path, std::size_t count) {
                                            (held.size() > kShown ? "..." : "") + "\"");
         return result;
     }
+    const std::uint32_t next = *first;
     if (std::uint64_t{next} + count - 1 > kLastSerial && count > 0) {
         result.error = "the serial number store " + path + " has fewer than " +
                        std::to_string(count) + " numbers left (next " + SerialText(next) + ")";

@@ -1,5 +1,5 @@
 #pragma once
-// The serial number store of a production line: a small file holding the next serial
+// The serial number store of a station: a small file holding the next serial
 // number as eight hex digits. Numbers are taken under a lock held for the whole
 // allocation (a lock file beside the store, flock on POSIX, LockFileEx on Windows) and the
 // store is rewritten through a temporary file and a rename, so concurrent runs on one
@@ -23,10 +23,5 @@ struct SerialAllocation {
 // number); a range that would run past FFFFFFFF is refused, as wrapping round would hand
 // out numbers again.
 SerialAllocation TakeSerials(const std::string& path, std::size_t count);
-
-// "0000A1B2" for 0xA1B2.
-std::string SerialText(std::uint32_t value);
-// Reads exactly eight hex digits (either case); false for anything else.
-bool ParseSerial(const std::string& text, std::uint32_t& value);
 
 } // namespace tarnik

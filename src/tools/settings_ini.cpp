@@ -1,5 +1,8 @@
 #include "tools/settings_ini.h"
 
+#include "tools/hexcodec.h"
+#include "tools/utf8.h"
+
 #include "tools/durable_file.h"
 #include "tools/utf8.h"
 
@@ -20,13 +23,6 @@ const char kSection[] = "[General]";
 const char kHexDigits[] = "0123456789ABCDEF";
 
 using Lines = std::vector<std::string>;
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
@@ -56,20 +52,7 @@ void AppendHexEscape(Text& out, std::uint8_t byte) {
 
 // A character written after a \x escape that could be read as a further hex digit.
 bool ContinuesHexEscape(char c) {
-    return HexValue(c) >= 0;
-}
-
-void AppendUtf8(Text& out, unsigned code) {
-    if (code < 0x80) {
-        out.push_back(static_cast<char>(code));
-    } else if (code < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (code >> 6)));
-        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xE0 | (code >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    }
+    return HexDigitValue(c) >= 0;
 }
 
 // Reads the digits of a \x escape (at most four, as Qt writes code points); a value up to
@@ -77,8 +60,8 @@ void AppendUtf8(Text& out, unsigned code) {
 std::size_t ReadHexEscape(const Text& stored, std::size_t i, Text& out) {
     unsigned code = 0;
     std::size_t digits = 0;
-    while (i < stored.size() && digits < 4 && HexValue(stored[i]) >= 0) {
-        code = code * 16 + static_cast<unsigned>(HexValue(stored[i++]));
+    while (i < stored.size() && digits < 4 && HexDigitValue(stored[i]) >= 0) {
+        code = code * 16 + static_cast<unsigned>(HexDigitValue(stored[i++]));
         ++digits;
     }
     if (code <= 0xFF)
@@ -88,6 +71,8 @@ std::size_t ReadHexEscape(const Text& stored, std::size_t i, Text& out) {
     return i;
 }
 
+// Well-formed UTF-8 sequences are written as they are, as Qt writes the text of a value; any
+// other byte from 0x7F up gets a \x escape.
 // Qt marks its own typed values with a leading '@' and doubles the '@' of a plain text.
 constexpr char kTypeMark = '@';
 
@@ -289,10 +274,10 @@ Text EscapeIniKey(const Text& key) {
 Text UnescapeIniKey(const Text& stored) {
     Text out;
     for (std::size_t i = 0; i < stored.size(); ++i) {
-        if (stored[i] == '%' && i + 2 < stored.size() && HexValue(stored[i + 1]) >= 0 &&
-            HexValue(stored[i + 2]) >= 0) {
-            out.push_back(
-                static_cast<char>(HexValue(stored[i + 1]) * 16 + HexValue(stored[i + 2])));
+        if (stored[i] == '%' && i + 2 < stored.size() && HexDigitValue(stored[i + 1]) >= 0 &&
+            HexDigitValue(stored[i + 2]) >= 0) {
+            out.push_back(static_cast<char>(HexDigitValue(stored[i + 1]) * 16 +
+                                            HexDigitValue(stored[i + 2])));
             i += 2;
         } else {
             out.push_back(stored[i] == '\\' ? '/' : stored[i]);

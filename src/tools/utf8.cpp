@@ -4,7 +4,25 @@
 
 namespace tarnik {
 
-std::size_t Utf8SequenceAt(const std::string& text, std::size_t i) {
+void AppendUtf8(Text& out, char32_t cp) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+std::size_t Utf8SequenceAt(const Text& text, std::size_t i) {
     const auto byte = [&](std::size_t k) { return static_cast<std::uint8_t>(text[k]); };
     const std::uint8_t lead = byte(i);
     std::size_t length = 0;
@@ -28,6 +46,20 @@ std::size_t Utf8SequenceAt(const std::string& text, std::size_t i) {
     for (std::size_t k = i + 2; k < i + length; ++k)
         if (byte(k) < 0x80 || byte(k) > 0xBF) return 0;
     return length;
+}
+
+bool IsValidUtf8(const Text& text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        if (static_cast<std::uint8_t>(text[i]) < 0x80) {
+            ++i;
+            continue;
+        }
+        const std::size_t length = Utf8SequenceAt(text, i);
+        if (length == 0) return false;
+        i += length;
+    }
+    return true;
 }
 
 } // namespace tarnik

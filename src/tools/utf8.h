@@ -1,13 +1,16 @@
 #pragma once
-// Recognising well-formed UTF-8 in byte texts.
+// UTF-8: the encoding of a code point and the well-formed sequences (no overlong forms, no
+// surrogates, nothing above U+10FFFF).
+#include "tools/text.h"
+
 #include <cstddef>
-#include <string>
 
 namespace tarnik {
 
-// Length of the well-formed UTF-8 sequence of two to four bytes that starts at `i`, or 0 (for
-// a single byte below 0x80 too, and for overlong forms, surrogates and anything above
-// U+10FFFF).
-std::size_t Utf8SequenceAt(const std::string& text, std::size_t i);
+void AppendUtf8(Text& out, char32_t codePoint);
+// The length of the well-formed sequence of two to four bytes that starts at `at`, or 0.
+std::size_t Utf8SequenceAt(const Text& text, std::size_t at);
+// True when the bytes are well-formed UTF-8 (plain ASCII included).
+bool IsValidUtf8(const Text& text);
 
 } // namespace tarnik

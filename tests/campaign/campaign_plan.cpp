@@ -150,7 +150,7 @@ Family NetworkFamily() {
     f.typesWithAddress = {4, 9};
     f.typesWithStoredAddress = {{15, "adr_srva_netk"}};
     f.verification = Verification::Never;
-    // The version question of the network modules is answered Yes, as at a production line.
+    // The version question of the network modules is answered Yes, as at a station.
     f.cliArgs = {"--yes"};
     f.successExit = P::kEndingProgramming;
     f.endPauseMs = 500;

@@ -42,11 +42,6 @@ constexpr std::uint32_t kIdleTimeoutMs = 15000;
 constexpr std::uint32_t kShortIdleTimeoutMs = 3000;
 constexpr std::uint32_t kHangupGraceMs = 1000;
 
-class DiscardLog final : public LogSink {
-public:
-    void LogLine(const Text&) override {}
-};
-
 std::string Hex2(unsigned value) {
     char text[4];
     std::snprintf(text, sizeof text, "%02X", value & 0xFF);

@@ -155,7 +155,7 @@ TEST(GuiWindow, MessageBoxesAreCaptionedNote) {
 TEST(GuiWindow, StopAsksAndReachesTheProgrammer) {
     bool sawStop = false;
     int questions = 0;
-    GuiRig rig([&](ProcessContext&, const UnitTypeInfo&, std::uint32_t) {
+    GuiRig rig([&](ProcessContext&, const UnitTypeRow&, std::uint32_t) {
         return std::make_unique<GuiProgrammer>([&](bool& stopped) {
             // First answer No, then Yes.
             QString question;
@@ -247,7 +247,7 @@ TEST(GuiWindow, InformationWindow) {
 TEST(GuiWindow, ClosingDuringAProcessAsksFirst) {
     bool closedWhileRunning = true;
     GuiRig* current = nullptr;
-    GuiRig rig([&](ProcessContext&, const UnitTypeInfo&, std::uint32_t) {
+    GuiRig rig([&](ProcessContext&, const UnitTypeRow&, std::uint32_t) {
         return std::make_unique<GuiProgrammer>([&](bool& stopped) {
             AnswerNextMessageBox(QMessageBox::No);
             closedWhileRunning = current->form->close();

@@ -1,5 +1,5 @@
 // tarnik-cli as the built program against tarnik-sim on a pseudo-terminal: the unattended
-// process, its output and its exit code, as a production line script sees them.
+// process, its output and its exit code, as a station's script sees them.
 #include "support/child_process.h"
 #include "support/image_builder.h"
 #include "support/temp_dir.h"
@@ -18,12 +18,7 @@ struct CliRun {
     std::map<std::string, std::string> env{{"XDG_CONFIG_HOME", (dir / "config").string()}};
 
     std::string Image(int type, std::size_t records = 3, bool withSerialRecord = false) {
-        std::vector<TestRecord> list;
-        for (std::size_t i = 0; i < records; ++i)
-            list.push_back({static_cast<std::uint16_t>(0x4000 + 0x40 * i),
-                            PatternData(64, static_cast<std::uint8_t>(i))});
-        if (withSerialRecord) list.push_back(SerialRecord());
-        return WriteTestImage(dir / "image.bin", type, list);
+        return WritePatternImage(dir / "image.bin", type, records, withSerialRecord);
     }
     ProgramResult Cli(const std::vector<std::string>& args) {
         return RunProgram(TARNIK_CLI_PATH, args, env);

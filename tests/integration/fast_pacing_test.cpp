@@ -8,6 +8,7 @@
 #include "serial/tfustaw.h"
 #include "sim/loopback.h"
 #include "sim/quiet_view.h"
+#include "support/virtual_line.h"
 
 #include <gtest/gtest.h>
 
@@ -61,44 +62,36 @@ struct RunResult {
 RunResult RunProcess(const UnitOptions& options, const Pacing& pacing) {
     const auto unit = CreateUnitModel(options);
     TimedPeer peer(*unit);
-    VirtualClock clock;
-    SimulatedPort port(clock, &peer);
-    LoopbackPump pump;
-    pump.AddPort(&port);
-    QuietProcessView view(pump);
+    tarnik::testing::VirtualLine<QuietProcessView> line(7);
+    line.port.SetPeer(&peer);
+    QuietProcessView& view = line.view;
     view.unitType = options.unitType;
     view.bootAddress = options.address;
     view.edNrSerial = "12345678";
     view.answerYes = true;
-    TFUstaw link(port, pump, clock, view);
-    const UnitLine line = LineOfUnitType(options.unitType);
-    TBaudRate rate{};
-    BaudRateFromBits(line.baud, rate);
-    port.SetBaudRate(rate);
-    port.SetParity(line.parity);
-    port.SetStopbits(line.stopbits);
-    port.Open();
-    KeyGenerator keys(7);
+    line.records = *options.image;
+    line.context.pacing = pacing;
+    line.OpenFor(options.unitType);
+    ProcessContext& context = line.context;
     RunResult run;
-    ImageHeader header;
-    ProcessContext context{view, link, clock, *options.image, keys, run.exitStatus, header, pacing};
-    const std::uint32_t start = clock.TickMs();
+    const std::uint32_t start = line.clock.TickMs();
     const int type = options.unitType;
-    if (type == 4 || type == 9 || type == 15) {
+    if (IsNetworkModuleType(type)) {
         TTCP_WR programmer(context);
-        programmer.Configure(options.address, type == 4 ? 0 : type == 9 ? 2 : 4);
+        programmer.Configure(options.address, FindUnitType(type)->modelCode);
         programmer.StartProcess();
     } else {
         TS19_WR programmer(context, options.address);
         programmer.StartProcess(type);
     }
-    run.elapsedMs = clock.TickMs() - start;
+    run.exitStatus = line.exitStatus;
+    run.elapsedMs = line.clock.TickMs() - start;
     run.writes = peer.writes;
     for (const FrameEntry& f : unit->Report().frames)
         run.frames.push_back(f.bytes);
     run.hostCorrect = unit->HostCorrect();
     run.report = ReportToJson(unit->Report(), false);
-    run.baud = BaudRateBits(port.BaudRate());
+    run.baud = BaudRateBits(line.port.BaudRate());
     return run;
 }
 

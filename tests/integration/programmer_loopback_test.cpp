@@ -5,6 +5,7 @@
 #include "serial/tfustaw.h"
 #include "sim/loopback.h"
 #include "sim/quiet_view.h"
+#include "support/virtual_line.h"
 
 #include <gtest/gtest.h>
 
@@ -13,9 +14,7 @@ namespace {
 
 class QuietView final : public QuietProcessView {
 public:
-    QuietView(MessagePump& pump, int type, bool verify) : QuietProcessView(pump) {
-        unitType = type;
-        boxVer = verify;
+    explicit QuietView(MessagePump& pump) : QuietProcessView(pump) {
         edNrSerial = "12345678";
         answerYes = true;
     }
@@ -32,30 +31,15 @@ struct ProcessOutcome {
 };
 
 ProcessOutcome RunS19Process(UnitModel& unit, const UnitOptions& options, bool verify) {
-    VirtualClock clock;
-    SimulatedPort port(clock, &unit);
-    LoopbackPump pump;
-    pump.AddPort(&port);
-    QuietView view(pump, options.unitType, verify);
-    TFUstaw link(port, pump, clock, view);
-    const LineSettings line = [&] {
-        const UnitLine u = LineOfUnitType(options.unitType);
-        return LineSettings{u.baud, u.parity, u.stopbits, da8};
-    }();
-    TBaudRate rate{};
-    BaudRateFromBits(line.baud, rate);
-    port.SetBaudRate(rate);
-    port.SetParity(line.parity);
-    port.SetStopbits(line.stopbits);
-    port.Open();
-    KeyGenerator keys(7);
-    ProcessOutcome run;
-    ImageHeader header;
-    ProcessContext context{view, link, clock, *options.image, keys, run.exitStatus, header};
-    TS19_WR programmer(context, options.address);
+    tarnik::testing::VirtualLine<QuietView> line(7);
+    line.port.SetPeer(&unit);
+    line.view.unitType = options.unitType;
+    line.view.boxVer = verify;
+    line.records = *options.image;
+    line.OpenFor(options.unitType);
+    TS19_WR programmer(line.context, options.address);
     programmer.StartProcess(options.unitType);
-    run.status = view.status;
-    return run;
+    return {line.exitStatus, line.view.status};
 }
 
 TEST(ProgrammerAgainstUnitModel, MainFamilyProcessSatisfiesTheUnit) {

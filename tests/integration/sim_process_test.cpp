@@ -85,11 +85,6 @@ private:
     int fd_ = -1;
 };
 
-class NullLog final : public LogSink {
-public:
-    void LogLine(const Text&) override {}
-};
-
 std::string WriteImage(const TempDir& dir, int type, int records) {
     ImageSpec spec;
     spec.unitType = type;
@@ -107,7 +102,7 @@ std::string WriteImage(const TempDir& dir, int type, int records) {
 
 RecordList ReadRecords(const std::string& path) {
     RecordList records;
-    NullLog log;
+    DiscardLog log;
     EXPECT_TRUE(LoadImageRecords(path, Text(), records, log).ok());
     return records;
 }

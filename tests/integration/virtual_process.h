@@ -4,13 +4,14 @@
 // records read from an image file by the loader, and hooks into the window's log line and
 // message processing, where a STOP arrives in the real program.
 #include "image/image_writer.h"
+#include "image/unit_types.h"
 #include "serial/tfustaw.h"
 #include "shell/programmer.h"
-#include "shell/unit_types.h"
 #include "sim/loopback.h"
 #include "sim/quiet_view.h"
 #include "sim/unit_model.h"
 #include "support/temp_dir.h"
+#include "support/virtual_line.h"
 
 #include <functional>
 #include <memory>
@@ -47,18 +48,17 @@ inline RecordList ImageRecordsOfType(int unitType, int count) {
     const std::string path = (dir / "image.bin").string();
     WriteImageFile(path, BuildImage(spec));
     RecordList records;
-    struct : LogSink {
-        void LogLine(const Text&) override {}
-    } quiet;
+    DiscardLog quiet;
     if (!LoadImageRecords(path, Text(), records, quiet).ok())
         throw std::runtime_error("the test image does not load");
     return records;
 }
 
-struct VirtualProcess {
+struct VirtualProcess : tarnik::testing::VirtualLine<ProcessWindow> {
     // A process for the unit type against an emulated unit with the given faults.
     VirtualProcess(int unitType, const UnitFaults& faults = {}, int recordCount = 3)
-        : records(ImageRecordsOfType(unitType, recordCount)) {
+        : VirtualLine(20261209) {
+        records = ImageRecordsOfType(unitType, recordCount);
         UnitOptions options;
         options.unitType = unitType;
         options.address = 0;
@@ -69,28 +69,13 @@ struct VirtualProcess {
         view.unitType = unitType;
         view.answerYes = true; // the network modules' version question
         view.edNrSerial = "12345678";
-        pump.AddPort(&port);
-        const UnitTypeInfo info = *FindUnitType(unitType);
-        port.SetBaudRate(info.baud);
-        port.SetParity(info.parity);
-        port.SetStopbits(info.stopbits);
-        port.Open();
-        programmer = MakeProgrammer(context, info, 0);
+        OpenFor(unitType);
+        programmer = MakeProgrammer(context, *FindUnitType(unitType), 0);
     }
 
     ProcessOutcome Run() { return programmer->Run(); }
 
-    RecordList records;
     std::unique_ptr<UnitModel> unit;
-    VirtualClock clock;
-    SimulatedPort port{clock, nullptr};
-    LoopbackPump pump;
-    ProcessWindow view{pump};
-    TFUstaw link{port, pump, clock, view};
-    KeyGenerator keys{20261209};
-    int exitStatus = -1;
-    ImageHeader header;
-    ProcessContext context{view, link, clock, records, keys, exitStatus, header};
     std::unique_ptr<Programmer> programmer;
 };
 

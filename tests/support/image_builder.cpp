@@ -1,8 +1,8 @@
 #include "support/image_builder.h"
 
 #include "image/image_file.h"
+#include "programmers/answer_match.h"
 #include "programmers/bootloader_frames.h"
-#include "programmers/tcp_programmer.h"
 #include "support/temp_dir.h"
 
 namespace tarnik::testing {
@@ -68,6 +68,16 @@ std::size_t S19RecordOffset(const std::vector<TestRecord>& records, std::size_t 
     for (std::size_t i = 0; i < index; ++i)
         offset += 2 + records[i].data.size() + 5;
     return offset + 2;
+}
+
+std::string WritePatternImage(const std::filesystem::path& path, int unitType, std::size_t records,
+                              bool withSerialRecord) {
+    std::vector<TestRecord> list;
+    for (std::size_t i = 0; i < records; ++i)
+        list.push_back({static_cast<std::uint16_t>(0x4000 + 0x40 * i),
+                        PatternData(64, static_cast<std::uint8_t>(i))});
+    if (withSerialRecord) list.push_back(SerialRecord());
+    return WriteTestImage(path, unitType, list);
 }
 
 } // namespace tarnik::testing

@@ -34,6 +34,10 @@ Text BuildTestImage(int unitType, const std::vector<TestRecord>& records);
 // Writes BuildTestImage to `path` and returns the path as text.
 std::string WriteTestImage(const std::filesystem::path& path, int unitType,
                            const std::vector<TestRecord>& records);
+// An image of `records` records of 64 pattern bytes from 0x4000 on, and the serial number
+// record after them when asked.
+std::string WritePatternImage(const std::filesystem::path& path, int unitType, std::size_t records,
+                              bool withSerialRecord = false);
 
 // A header with any field texts (for headers the writer would never make).
 Text BuildTestHeader(const ImageHeaderFields& fields, std::uint16_t fileKey = kTestFileKey);

@@ -2,6 +2,7 @@
 // database of the server that the PG* variables name (scripts/test-postgres starts a throwaway
 // one); without them the PostgreSQL cases are skipped.
 #include "cli/production_db.h"
+#include "tools/hexcodec.h"
 
 #include "support/temp_dir.h"
 

@@ -1,6 +1,7 @@
 #include "image/image_file.h"
 #include "image/image_writer.h"
 #include "image/unit_types.h"
+#include "support/bytes.h"
 #include "support/image_builder.h"
 #include "support/temp_dir.h"
 #include "tools/scrambler.h"
@@ -16,17 +17,7 @@ using namespace tarnik::testing;
 
 namespace {
 
-Text Bytes(std::initializer_list<int> values) {
-    Text t;
-    for (int v : values)
-        t.push_back(static_cast<char>(v));
-    return t;
-}
-
-class NullLog : public LogSink {
-public:
-    void LogLine(const Text&) override {}
-};
+using tarnik::testing::Bytes;
 
 } // namespace
 
@@ -79,7 +70,7 @@ TEST(ImageWriter, HeaderBlockLayout) {
 
 TEST(ImageWriter, BuiltImagesReadBackInTheFormatOfTheirType) {
     TempDir dir;
-    NullLog log;
+    DiscardLog log;
     for (int type = 0; type <= kMaxUnitType; ++type) {
         const std::vector<TestRecord> input = {{0x0100, PatternData(40)}, {0xFF00, PatternData(1)}};
         const auto path = WriteTestImage(dir / "t.bin", type, input);
@@ -107,7 +98,7 @@ TEST(UnitTypes, TitlesAndNames) {
 TEST(ImageFuzz, AnyBytesGiveADefinedResult) {
     TempDir dir;
     const std::string path = (dir / "fuzz.bin").string();
-    NullLog log;
+    DiscardLog log;
     std::mt19937 rng(20261208);
     const Text s19 =
         BuildTestImage(2, {{0x1000, PatternData(30)}, SerialRecord(), {0x2000, PatternData(256)}});

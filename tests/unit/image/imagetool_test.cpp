@@ -13,11 +13,6 @@ using namespace tarnik::testing;
 
 namespace {
 
-class NullLog : public LogSink {
-public:
-    void LogLine(const Text&) override {}
-};
-
 struct ToolRun {
     int code = -1;
     std::string out;
@@ -119,7 +114,7 @@ TEST(ImageTool, PackedImageReadsBackThroughInfoAndTheLoader) {
     const SRecordFile source = ReadSRecordFile(SamplePath());
     ASSERT_TRUE(source.ok());
     RecordList records;
-    NullLog log;
+    DiscardLog log;
     ASSERT_TRUE(LoadImageRecords(out, "", records, log).ok());
     EXPECT_TRUE(Contains(info.out, "Records: " + std::to_string(records.size()) + "\n"));
     std::map<std::uint32_t, std::uint8_t> image;

@@ -54,16 +54,13 @@ private:
     sim::UnitPeer& unit_;
 };
 
-struct AudioRig {
-    explicit AudioRig(RecordList list, sim::UnitOptions options = {})
-        : records(std::move(list)), unit(sim::CreateUnitModel(Prepared(options, records))),
-          tap(*unit) {
-        pump.AddPort(&port);
-        port.SetBaudRate(cbr38400);
-        port.Open();
-        pump.AddHook([this] {
-            if (clock.TickMs() - startedAt > Rig::kRunLimitMs) throw std::runtime_error("limit");
-        });
+struct AudioRig : testing::VirtualLine<RecordingView> {
+    explicit AudioRig(const RecordList& list, sim::UnitOptions options = {})
+        : VirtualLine(515), unit(sim::CreateUnitModel(Prepared(options, list))), tap(*unit) {
+        records = list;
+        port.SetPeer(&tap);
+        OpenFor(5);
+        LimitRun(Rig::kRunLimitMs);
     }
     static sim::UnitOptions Prepared(sim::UnitOptions options, const RecordList& records) {
         options.unitType = 5;
@@ -72,7 +69,7 @@ struct AudioRig {
         return options;
     }
     void Run() {
-        startedAt = clock.TickMs();
+        StartClock();
         programmer.StartProcess();
     }
     // Virtual milliseconds from the first status line with this caption to the last one.
@@ -86,20 +83,9 @@ struct AudioRig {
         return text;
     }
 
-    sim::VirtualClock clock;
-    RecordList records;
     std::unique_ptr<sim::UnitModel> unit;
     LineTap tap;
-    sim::SimulatedPort port{clock, &tap};
-    sim::LoopbackPump pump;
-    RecordingView view{pump, clock};
-    TFUstaw link{port, pump, clock, view};
-    KeyGenerator keys{515};
-    int exitStatus = -1;
-    ImageHeader header;
-    ProcessContext context{view, link, clock, records, keys, exitStatus, header};
     TVAUDIO_WR programmer{context, kAddress};
-    std::uint32_t startedAt = 0;
 };
 
 const std::vector<Text> kSuccessSteps = {"Sleep",

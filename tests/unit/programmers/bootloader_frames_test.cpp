@@ -1,4 +1,5 @@
 #include "programmers/bootloader_frames.h"
+#include "support/bytes.h"
 
 #include "tools/hexcodec.h"
 #include "tools/scrambler.h"
@@ -8,12 +9,7 @@
 namespace tarnik {
 namespace {
 
-Text Bytes(std::initializer_list<int> values) {
-    Text t;
-    for (int v : values)
-        t += AsChar(static_cast<std::uint8_t>(v));
-    return t;
-}
+using tarnik::testing::Bytes;
 
 std::uint16_t HeaderKey(const Text& frame) {
     return static_cast<std::uint16_t>(ByteAt(frame, 3) << 8 | ByteAt(frame, 4));

@@ -13,32 +13,20 @@
 namespace tarnik::test {
 namespace {
 
-struct EmulatedRig {
-    explicit EmulatedRig(sim::UnitOptions options)
-        : unit(sim::CreateUnitModel(WithImage(std::move(options), records))),
-          port(clock, unit.get()) {
-        pump.AddPort(&port);
-        const sim::UnitLine line = sim::LineOfUnitType(unit->Options().unitType);
-        TBaudRate rate = cbr38400;
-        BaudRateFromBits(line.baud, rate);
-        port.SetBaudRate(rate);
-        port.SetParity(line.parity);
-        port.SetStopbits(line.stopbits);
-        port.Open();
-        view.unitType = unit->Options().unitType;
-        pump.AddHook([this] {
-            if (clock.TickMs() - startedAt > Rig::kRunLimitMs) throw std::runtime_error("limit");
-        });
-    }
-
-    static sim::UnitOptions WithImage(sim::UnitOptions options, const RecordList& records) {
+struct EmulatedRig : testing::VirtualLine<RecordingView> {
+    explicit EmulatedRig(sim::UnitOptions options) : VirtualLine(77) {
+        records = MakeRecords(6);
         options.image = records;
-        return options;
+        unit = sim::CreateUnitModel(std::move(options));
+        port.SetPeer(unit.get());
+        OpenFor(unit->Options().unitType);
+        view.unitType = unit->Options().unitType;
+        LimitRun(Rig::kRunLimitMs);
     }
 
     void Run() {
         programmer.emplace(context, unit->Options().address);
-        startedAt = clock.TickMs();
+        StartClock();
         programmer->StartProcess(unit->Options().unitType);
     }
 
@@ -49,19 +37,8 @@ struct EmulatedRig {
         return text.str();
     }
 
-    sim::VirtualClock clock;
-    RecordList records = MakeRecords(6);
     std::unique_ptr<sim::UnitModel> unit;
-    sim::SimulatedPort port;
-    sim::LoopbackPump pump;
-    RecordingView view{pump, clock};
-    TFUstaw link{port, pump, clock, view};
-    KeyGenerator keys{77};
-    int exitStatus = -1;
-    ImageHeader header;
-    ProcessContext context{view, link, clock, records, keys, exitStatus, header};
     std::optional<TS19_WR> programmer;
-    std::uint32_t startedAt = 0;
 };
 
 sim::UnitOptions Unit(int type, std::uint8_t address = 0x01) {

@@ -11,6 +11,8 @@
 #include "tools/hexcodec.h"
 #include "tools/scrambler.h"
 
+#include "support/virtual_line.h"
+
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -365,22 +367,21 @@ private:
 
 // ---- the wiring ------------------------------------------------------------------------
 
-struct Rig {
-    explicit Rig(UnitScript script = {}, TBaudRate baud = cbr38400) : unit(std::move(script)) {
-        pump.AddPort(&port);
+struct Rig : testing::VirtualLine<RecordingView> {
+    explicit Rig(UnitScript script = {}, TBaudRate baud = cbr38400)
+        : VirtualLine(20261208), unit(std::move(script)) {
+        records = MakeRecords(4);
+        port.SetPeer(&unit);
         port.SetBaudRate(baud);
         port.Open();
-        // A run that never ends would hang the test; an exception ends the poll loop.
-        pump.AddHook([this] {
-            if (clock.TickMs() - startedAt > kRunLimitMs) throw std::runtime_error("run limit");
-        });
+        LimitRun(kRunLimitMs);
     }
 
     // Runs a process with the window's unit type; the programmer stays for inspection.
     TS19_WR& Run(int unitType, std::uint32_t address = 0x01) {
         view.unitType = unitType;
         programmer.emplace(context, address);
-        startedAt = clock.TickMs();
+        StartClock();
         programmer->StartProcess(unitType);
         return *programmer;
     }
@@ -411,19 +412,8 @@ struct Rig {
 
     static constexpr std::uint32_t kRunLimitMs = 30 * 60 * 1000;
 
-    sim::VirtualClock clock;
     ScriptedUnit unit;
-    sim::SimulatedPort port{clock, &unit};
-    sim::LoopbackPump pump;
-    RecordingView view{pump, clock};
-    TFUstaw link{port, pump, clock, view};
-    RecordList records = MakeRecords(4);
-    KeyGenerator keys{20261208};
-    int exitStatus = -1;
-    ImageHeader header;
-    ProcessContext context{view, link, clock, records, keys, exitStatus, header};
     std::optional<TS19_WR> programmer;
-    std::uint32_t startedAt = 0;
 };
 
 } // namespace tarnik::test

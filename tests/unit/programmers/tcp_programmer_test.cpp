@@ -27,8 +27,8 @@ sim::LineSettings Line(int baud, TParity parity) {
     return {baud, parity, sb2_0, da8};
 }
 
-struct TcpRig {
-    explicit TcpRig(sim::UnitOptions options, int recordCount = 5) {
+struct TcpRig : testing::VirtualLine<RecordingView> {
+    explicit TcpRig(sim::UnitOptions options, int recordCount = 5) : VirtualLine(4242) {
         for (int i = 0; i < recordCount; ++i) {
             TLDane r;
             r.address = static_cast<std::uint16_t>(0x4000 + i * 32);
@@ -40,32 +40,21 @@ struct TcpRig {
         options.image = records;
         unit = sim::CreateUnitModel(options);
         port.SetPeer(unit.get());
-        pump.AddPort(&port);
-        // The line the process control opens the port with for the unit type.
-        const bool type15 = options.unitType == 15;
-        port.SetBaudRate(type15 ? cbr57600 : cbr4800);
-        port.SetParity(type15 ? paNone : paEven);
-        port.SetStopbits(sb2_0);
-        port.Open();
+        OpenFor(options.unitType);
         view.unitType = options.unitType;
         view.bootAddress = options.address;
         header.version = "1.05";
         header.dateSeconds = 1700000000; // 2023-11-14
-        pump.AddHook([this] {
-            if (clock.TickMs() - startedAt > Rig::kRunLimitMs) throw std::runtime_error("limit");
-        });
+        LimitRun(Rig::kRunLimitMs);
     }
 
     // Runs with the model code of the unit type and the unit's address unless told otherwise.
     void Run(int modelCode = -1, int address = -1) {
         const int type = unit->Options().unitType;
         programmer.emplace(context);
-        programmer->Configure(address >= 0 ? address : unit->Options().address, modelCode >= 0
-                                                                                    ? modelCode
-                                                                                : type == 4 ? 0
-                                                                                : type == 9 ? 2
-                                                                                            : 4);
-        startedAt = clock.TickMs();
+        programmer->Configure(address >= 0 ? address : unit->Options().address,
+                              modelCode >= 0 ? modelCode : FindUnitType(type)->modelCode);
+        StartClock();
         programmer->StartProcess();
     }
 
@@ -82,19 +71,8 @@ struct TcpRig {
         return n;
     }
 
-    sim::VirtualClock clock;
-    RecordList records;
     std::unique_ptr<sim::UnitModel> unit;
-    sim::SimulatedPort port{clock, nullptr};
-    sim::LoopbackPump pump;
-    RecordingView view{pump, clock};
-    TFUstaw link{port, pump, clock, view};
-    KeyGenerator keys{4242};
-    int exitStatus = -1;
-    ImageHeader header;
-    ProcessContext context{view, link, clock, records, keys, exitStatus, header};
     std::optional<TTCP_WR> programmer;
-    std::uint32_t startedAt = 0;
 };
 
 const Text kTitle100 = "Tarnik v2.01A_EN  100 %";
@@ -313,71 +291,6 @@ TEST(TcpVersionQuestion, NoInterruptsYesProgramsAndOtherVersionLengthsAreNotAske
         rig.Run();
         EXPECT_TRUE(rig.view.questions.empty()) << version;
         EXPECT_EQ(rig.exitStatus, 19) << version;
-    }
-}
-
-TEST(TcpVersionQuestion, ImageIsNewerByVersionNumberThenByWholeDate) {
-    struct Case {
-        Text image;
-        int unitLast; // the unit's version is 1, 0, unitLast
-        Text date;    // day, month, century, year as BCD bytes; empty: no date
-        VersionOrder order;
-    };
-    const Case cases[] = {
-        {"1.05", 4, "", VersionOrder::Newer},
-        {"1.05", 6, "", VersionOrder::NotNewer},
-        {"1.05", 5, "", VersionOrder::NotNewer},
-        {"1.05", 5, "\x13\x11\x20\x23", VersionOrder::Newer},
-        {"1.05", 5, "\x14\x11\x20\x23", VersionOrder::NotNewer},
-        {"1.05", 5, "\x31\x12\x20\x22", VersionOrder::Newer}, // as a whole date
-        {"1.05", 5, "\x15\x12\x20\x24", VersionOrder::NotNewer},
-        {"1.05", 5, "\x15\x1A\x20\x22", VersionOrder::NotComparable},
-        {"1.0x", 5, "", VersionOrder::NotComparable},
-        {"1.05", 10, "", VersionOrder::NotComparable},
-        {"2.00", 9, "", VersionOrder::Newer}, // 200 against 109: one number, not digit by digit
-    };
-    for (const Case& c : cases) {
-        FrameBuffer reply{};
-        reply[3] = c.date.empty() ? 6 : 10;
-        reply[6] = 1;
-        reply[8] = static_cast<std::uint8_t>(c.unitLast);
-        for (std::size_t i = 0; i < c.date.size(); ++i)
-            reply[9 + i] = ByteAt(c.date, i);
-        EXPECT_EQ(CompareImageVersion(c.image, 1700000000, reply), c.order)
-            << c.image << " " << c.unitLast << " " << BytesToHexList(c.date);
-    }
-}
-
-class LogLines final : public LogSink {
-public:
-    void LogLine(const Text& line) override { lines.push_back(line); }
-    std::vector<Text> lines;
-};
-
-TEST(TcpMatchAnswer, SubstringOrSameLengthWithToleratedMissingBits) {
-    struct Case {
-        Text expected;
-        Text received;
-        bool match;
-        std::size_t notBits; // "!!! NOT BIT" lines
-    };
-    const Case cases[] = {
-        {"\xEE\x55", "noise\xEE\x55tail", true, 0},
-        {"\xEE\xC1", "\xEE\x41", true, 1}, // bit 7 missing
-        {"\xEE\xC1", "\xEE\x81", true, 1}, // bit 6 missing
-        {"\xEE\xC1", Text("\xEE\x01", 2), false, 0},
-        {"\xEE\xC1", "\xEE\xC3", true, 0}, // an extra bit
-        {"\xEE\xC1", Text("\xEE\x41\x00", 3), false, 0},
-        {"\x81\x82\x83", "\x01\x02\x03", true, 3},
-        {"\x81\x0F\xC1", Text("\x01\x00\x41", 3), false, 1}, // ends at the second byte
-        {kNoAnswerYet, "\x78\x79\x7A\xF8\xFF", true, 0},
-        {kNoAnswerYet, "", false, 0},
-    };
-    for (const Case& c : cases) {
-        LogLines log;
-        EXPECT_EQ(MatchAnswer(c.expected, c.received, log), c.match) << BytesToHexList(c.received);
-        EXPECT_EQ(log.lines, std::vector<Text>(c.notBits, "!!! NOT BIT"))
-            << BytesToHexList(c.received);
     }
 }
 

@@ -1,9 +1,9 @@
 // The link buffer over the real port component and a pseudo-terminal, at the line settings
 // of every unit family.
 #include "pty_pair.h"
-#include "serial/plain_message_pump.h"
 #include "serial/tcomm64.h"
 #include "serial/tfustaw.h"
+#include "tools/plain_message_pump.h"
 
 #include <gtest/gtest.h>
 

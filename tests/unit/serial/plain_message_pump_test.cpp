@@ -1,4 +1,4 @@
-#include "serial/plain_message_pump.h"
+#include "tools/plain_message_pump.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 #include "pty_pair.h"
-#include "serial/plain_message_pump.h"
 #include "serial/port_list.h"
 #include "serial/tcomm64.h"
 #include "support/temp_dir.h"
+#include "tools/plain_message_pump.h"
 
 #include <gtest/gtest.h>
 

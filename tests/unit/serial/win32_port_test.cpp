@@ -1,9 +1,9 @@
 // The serial port on Windows, run under wine. Never opens COM1..COM4 (under wine COM1 is this
 // machine's console). The exchange tests need TARNIK_TEST_ECHO_PORT: a port that wine maps to
 // a pseudo-terminal with tarnik-pty-echo on the other side (scripts/test-windows sets it up).
-#include "serial/plain_message_pump.h"
 #include "serial/port_list.h"
 #include "serial/tcomm64.h"
+#include "tools/plain_message_pump.h"
 
 #include <gtest/gtest.h>
 

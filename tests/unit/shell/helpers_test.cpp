@@ -1,7 +1,7 @@
+#include "image/unit_types.h"
 #include "shell/command_line.h"
-#include "shell/cp1250.h"
 #include "shell/log_model.h"
-#include "shell/unit_types.h"
+#include "tools/cp1250.h"
 
 #include <gtest/gtest.h>
 
@@ -29,14 +29,13 @@ TEST(ShellLogModel, TrimsOnlyWhenLongerThanTheLimit) {
 }
 
 TEST(ShellUnitTypes, AddressNamesPerType) {
-    EXPECT_EQ(AddressReadSettingName(9), "adr_srva_netk");
-    EXPECT_EQ(AddressStoreSettingName(9), "adr_srva_netk");
-    EXPECT_EQ(AddressReadSettingName(15), "adr_srva_netk");
-    EXPECT_EQ(AddressStoreSettingName(15), "");
-    EXPECT_EQ(AddressStoreSettingName(6), "");
+    EXPECT_EQ(FindUnitType(9)->AddressStoreSetting(), "adr_srva_netk");
+    EXPECT_EQ(Text(FindUnitType(15)->addressSetting), "adr_srva_netk");
+    EXPECT_EQ(FindUnitType(15)->AddressStoreSetting(), "");
+    EXPECT_EQ(FindUnitType(6)->AddressStoreSetting(), "");
     EXPECT_FALSE(FindUnitType(19));
     EXPECT_FALSE(FindUnitType(-1));
-    EXPECT_EQ(FindUnitType(4)->title, "Tarnik v2.01A_EN   NETK-2 Module Program ");
+    EXPECT_EQ(UnitTypeTitle(4), "Tarnik v2.01A_EN   NETK-2 Module Program ");
     EXPECT_EQ(FindUnitType(15)->modelCode, 4);
 }
 

@@ -33,7 +33,7 @@ TEST(ShellStartup, FirstStartWithEmptyStore) {
     EXPECT_EQ(rig.view.Get(Control::CommMenu), "Communication");
 
     // No image: idle, with the load error in panel 1 and no port checked.
-    EXPECT_EQ(logic.State(), kIdle);
+    EXPECT_EQ(logic.State(), WindowState::Idle);
     EXPECT_EQ(rig.view.panels[1], "File opening error ");
     EXPECT_TRUE(rig.view.IsEnabled(Control::LDBut));
     EXPECT_FALSE(rig.view.IsEnabled(Control::ProgBut));
@@ -87,7 +87,7 @@ TEST(ShellCommandLine, ImagePortAndVerificationInAnyCase) {
     EXPECT_EQ(logic.PortName(), "COM7");
     EXPECT_EQ(rig.view.panels[0], "COM7");
     EXPECT_FALSE(logic.BoxVerChecked());
-    EXPECT_EQ(logic.State(), kReady);
+    EXPECT_EQ(logic.State(), WindowState::Ready);
     EXPECT_EQ(rig.view.panels[1], image);
     EXPECT_TRUE(rig.view.timer1);
     // The command line never becomes the remembered file.
@@ -129,7 +129,7 @@ TEST(ShellCommandLine, MissingImageIsIgnoredAndTheRememberedOneLoaded) {
     MainWindowLogic& logic = rig.Start({"P=" + (rig.dir / "missing.bin").string()});
     EXPECT_EQ(logic.ImageFileName(), remembered);
     EXPECT_FALSE(logic.AutoStart());
-    EXPECT_EQ(logic.State(), kReady);
+    EXPECT_EQ(logic.State(), WindowState::Ready);
     EXPECT_FALSE(rig.view.timer1);
 }
 
@@ -139,7 +139,7 @@ TEST(ShellStartup, RememberedImageMissing) {
     rig.settings.values["fl"] = gone;
     MainWindowLogic& logic = rig.Start();
     EXPECT_EQ(rig.view.panels[1], "File opening error " + gone);
-    EXPECT_EQ(logic.State(), kIdle);
+    EXPECT_EQ(logic.State(), WindowState::Idle);
     EXPECT_TRUE(logic.PortMenu({{"/dev/tarnik-test-port", ""}}).empty() == false);
     EXPECT_FALSE(logic.PortMenu({{"/dev/tarnik-test-port", ""}})[0].checked);
 }
@@ -360,7 +360,7 @@ TEST(ShellLoadImage, Failures) {
     // Through the Open command a failed load leaves the window idle.
     rig.view.chosenFile = badPath;
     logic.Otwrz1Click();
-    EXPECT_EQ(logic.State(), kIdle);
+    EXPECT_EQ(logic.State(), WindowState::Idle);
     EXPECT_FALSE(rig.settings.Has("fl"));
 }
 
@@ -369,7 +369,7 @@ TEST(ShellLoadImage, DateThatIsNoNumberAbandonsTheOpenCommand) {
     const std::string ready = rig.WriteImage("ready.bin", ShellRig::Spec(1));
     rig.settings.values["fl"] = ready;
     MainWindowLogic& logic = rig.Start();
-    ASSERT_EQ(logic.State(), kReady);
+    ASSERT_EQ(logic.State(), WindowState::Ready);
 
     const std::string badDate = (rig.dir / "date.bin").string();
     WriteImageFile(badDate, BuildTestHeader({"1.07", "17x0", "06", ""}));
@@ -378,7 +378,7 @@ TEST(ShellLoadImage, DateThatIsNoNumberAbandonsTheOpenCommand) {
     // The error is shown like any error of a handler; the Open command goes no further, so
     // the window keeps its state and the image it had.
     EXPECT_EQ(rig.view.messages.back(), "'17x0' is not a valid integer value");
-    EXPECT_EQ(logic.State(), kReady);
+    EXPECT_EQ(logic.State(), WindowState::Ready);
     EXPECT_TRUE(rig.view.IsEnabled(Control::ProgBut));
     EXPECT_EQ(logic.ImageFileName(), ready);
     EXPECT_EQ(rig.settings.values["fl"], ready);
@@ -393,7 +393,7 @@ TEST(ShellLoadImage, OpenCommandRemembersTheFileAndStartsInItsFolder) {
     const std::string path = rig.WriteImage("open.bin", ShellRig::Spec(7));
     rig.view.chosenFile = path;
     logic.Otwrz1Click();
-    EXPECT_EQ(logic.State(), kReady);
+    EXPECT_EQ(logic.State(), WindowState::Ready);
     EXPECT_EQ(rig.settings.values["fl"], path);
     EXPECT_EQ(rig.view.panels[1], path);
     EXPECT_TRUE(rig.view.IsEnabled(Control::ProgBut));
@@ -401,7 +401,7 @@ TEST(ShellLoadImage, OpenCommandRemembersTheFileAndStartsInItsFolder) {
     rig.view.chosenFile.reset(); // cancelled: nothing changes
     logic.Otwrz1Click();
     EXPECT_EQ(rig.view.dialogFolders.back(), rig.dir.path().string());
-    EXPECT_EQ(logic.State(), kReady);
+    EXPECT_EQ(logic.State(), WindowState::Ready);
 }
 
 TEST(ShellLoadImage, CompleteSerialNumberMakesTheLoadReadRecords) {

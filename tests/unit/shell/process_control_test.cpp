@@ -30,7 +30,7 @@ TEST(ShellProcess, PortThatCannotBeOpened) {
     logic.ProgButClick();
     EXPECT_EQ(rig.view.Get(Control::InfoTx), "Process status: Port opening error");
     EXPECT_EQ(rig.view.infoColour, StatusColour::Red);
-    EXPECT_EQ(logic.State(), kReady);
+    EXPECT_EQ(logic.State(), WindowState::Ready);
     EXPECT_EQ(rig.view.infoWindowShown, 0); // the image was not re-read
     EXPECT_TRUE(logic.Records().empty());
     EXPECT_EQ(rig.runs, 0);
@@ -61,7 +61,7 @@ TEST(ShellProcess, ImageWithoutRecords) {
     logic.ProgButClick();
     ASSERT_EQ(rig.view.messages.size(), 1u);
     EXPECT_EQ(rig.view.messages[0], "No data to be programmed");
-    EXPECT_EQ(logic.State(), kReady);
+    EXPECT_EQ(logic.State(), WindowState::Ready);
     EXPECT_EQ(rig.runs, 0);
 }
 
@@ -70,7 +70,7 @@ TEST(ShellProcess, StartRunsTheProgrammerWithTheTypeLineSettings) {
     rig.settings.values["adr_exp"] = "3C";
     MainWindowLogic& logic = rig.Start();
     rig.during = [&] {
-        EXPECT_EQ(logic.State(), kRunning);
+        EXPECT_EQ(logic.State(), WindowState::Running);
         EXPECT_TRUE(rig.view.IsEnabled(Control::StopBut));
         EXPECT_FALSE(rig.view.IsEnabled(Control::ProgBut));
         EXPECT_FALSE(rig.view.IsEnabled(Control::LDBut));
@@ -93,7 +93,7 @@ TEST(ShellProcess, StartRunsTheProgrammerWithTheTypeLineSettings) {
     EXPECT_FALSE(rig.port.IsOpen());
     EXPECT_TRUE(logic.Records().empty());
     EXPECT_FALSE(rig.view.IsVisible(Control::PBar));
-    EXPECT_EQ(logic.State(), kReady);
+    EXPECT_EQ(logic.State(), WindowState::Ready);
 
     // A second Start reads the image again.
     logic.ProgButClick();
@@ -176,7 +176,7 @@ TEST(ShellProcess, StopBeforeTheProgrammerExistsKeepsTheStartFromTheUnit) {
         EXPECT_EQ(rig.view.Get(Control::InfoTx), "Process status: Interrupting process");
         EXPECT_EQ(logic.ExitStatus(), -1);
         EXPECT_TRUE(logic.Records().empty());
-        EXPECT_EQ(logic.State(), kReady);
+        EXPECT_EQ(logic.State(), WindowState::Ready);
 
         // The stop belonged to that Start only.
         logic.ProgButClick();
@@ -282,7 +282,7 @@ TEST(ShellProcess, ExceptionInsideTheProgrammerIsShownAndCleanedUp) {
     logic.ProgButClick();
     ASSERT_FALSE(rig.view.messages.empty());
     EXPECT_EQ(rig.view.messages.back(), "unit fell off the bus");
-    EXPECT_EQ(logic.State(), kReady);
+    EXPECT_EQ(logic.State(), WindowState::Ready);
     EXPECT_FALSE(rig.port.IsOpen());
 }
 

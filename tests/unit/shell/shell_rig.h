@@ -140,9 +140,9 @@ struct ShellRig {
                                    pump, [](std::int64_t s) { return "date:" + std::to_string(s); },
                                    {}};
             if (scripted)
-                services.programmers = [this](ProcessContext&, const UnitTypeInfo& unit,
+                services.programmers = [this](ProcessContext&, const UnitTypeRow& unit,
                                               std::uint32_t address) {
-                    createdFor.push_back(unit.type);
+                    createdFor.push_back(unit.number);
                     addresses.push_back(address);
                     return std::make_unique<ScriptedProgrammer>(programmerRun, stopped,
                                                                 scriptedOutcome);

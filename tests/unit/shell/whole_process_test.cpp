@@ -8,16 +8,11 @@
 namespace tarnik::testing {
 namespace {
 
-class NoLog final : public LogSink {
-public:
-    void LogLine(const Text&) override {}
-};
-
 struct UnitRig : ShellRig {
     UnitRig(int unitType, int records, std::uint8_t address, const Text& serial = "") {
         image = WriteImage("unit.bin", Spec(unitType, records));
         settings.values["fl"] = image;
-        NoLog quiet;
+        DiscardLog quiet;
         RecordList expected;
         LoadImageRecords(image, serial, expected, quiet);
         sim::UnitOptions options;
@@ -53,7 +48,7 @@ TEST(ShellWholeProcess, UnattendedExpanderEndsWithStatus20) {
     EXPECT_EQ(rig.unit->Report().records.size(), 6u);
     EXPECT_TRUE(logic.Records().empty());
     EXPECT_FALSE(rig.port.IsOpen());
-    EXPECT_EQ(logic.State(), kReady);
+    EXPECT_EQ(logic.State(), WindowState::Ready);
 }
 
 TEST(ShellWholeProcess, AccessControllerGetsTheSerialNumberAndStepsIt) {
@@ -66,25 +61,6 @@ TEST(ShellWholeProcess, AccessControllerGetsTheSerialNumberAndStepsIt) {
     EXPECT_EQ(rig.view.Get(Control::InfoTx), "Process status: Ending process");
     EXPECT_TRUE(rig.unit->HostCorrect()) << rig.Report();
     EXPECT_EQ(logic.EdNrSerialText(), "00000100");
-}
-
-TEST(ShellWholeProcess, StopDuringProgrammingInterruptsTheProcess) {
-    UnitRig rig(1, 40, 0x00);
-    MainWindowLogic& logic = rig.Start();
-    bool pressed = false;
-    rig.pump.AddHook([&] {
-        if (pressed || rig.view.Get(Control::InfoTx) != "Process status: Programming ...") return;
-        pressed = true;
-        rig.view.answers = {true};
-        logic.StopButClick(true);
-    });
-    logic.ProgButClick();
-    ASSERT_TRUE(pressed);
-    EXPECT_EQ(rig.view.Get(Control::InfoTx), "Process status: Interrupting process");
-    EXPECT_EQ(logic.ExitStatus(), 13);
-    EXPECT_LT(rig.unit->Report().records.size(), 40u);
-    EXPECT_EQ(logic.State(), kReady);
-    EXPECT_FALSE(rig.port.IsOpen());
 }
 
 TEST(ShellWholeProcess, SilentUnitEndsInTheErrorStepWithoutSteppingTheSerial) {
@@ -102,8 +78,18 @@ TEST(ShellWholeProcess, SilentUnitEndsInTheErrorStepWithoutSteppingTheSerial) {
     EXPECT_EQ(logic.EdNrSerialText(), "12345678");
 }
 
-TEST(ShellWholeProcess, StopReachesTheAudioProgrammer) {
-    UnitRig rig(5, 4, 0x00);
+// STOP answered Yes during programming reaches the programmer of every family: the process
+// ends in "Interrupting process" with the programming step as its exit status.
+struct StopCase {
+    int unitType;
+    int programmingStep;
+};
+
+class ShellStop : public ::testing::TestWithParam<StopCase> {};
+
+TEST_P(ShellStop, DuringProgrammingInterruptsTheProcess) {
+    constexpr int kRecords = 40;
+    UnitRig rig(GetParam().unitType, kRecords, 0x00);
     MainWindowLogic& logic = rig.Start();
     bool pressed = false;
     rig.pump.AddHook([&] {
@@ -115,9 +101,17 @@ TEST(ShellWholeProcess, StopReachesTheAudioProgrammer) {
     logic.ProgButClick();
     ASSERT_TRUE(pressed);
     EXPECT_EQ(rig.view.Get(Control::InfoTx), "Process status: Interrupting process");
-    EXPECT_EQ(logic.ExitStatus(), 10);
-    EXPECT_EQ(logic.State(), kReady);
+    EXPECT_EQ(logic.ExitStatus(), GetParam().programmingStep);
+    EXPECT_LT(rig.unit->Report().records.size(), static_cast<std::size_t>(kRecords));
+    EXPECT_EQ(logic.State(), WindowState::Ready);
+    EXPECT_FALSE(rig.port.IsOpen());
 }
+
+INSTANTIATE_TEST_SUITE_P(EveryFamily, ShellStop,
+                         ::testing::Values(StopCase{1, 13}, StopCase{9, 17}, StopCase{5, 10}),
+                         [](const auto& info) {
+                             return "Type" + std::to_string(info.param.unitType);
+                         });
 
 } // namespace
 } // namespace tarnik::testing

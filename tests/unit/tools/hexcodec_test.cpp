@@ -1,3 +1,4 @@
+#include "support/bytes.h"
 #include "tools/hexcodec.h"
 
 #include <gtest/gtest.h>
@@ -6,12 +7,7 @@ using namespace tarnik;
 
 namespace {
 
-Text Bytes(std::initializer_list<int> values) {
-    Text t;
-    for (int v : values)
-        t.push_back(static_cast<char>(v));
-    return t;
-}
+using tarnik::testing::Bytes;
 
 } // namespace
 

@@ -1,3 +1,4 @@
+#include "support/bytes.h"
 #include "tools/scrambler.h"
 
 #include <gtest/gtest.h>
@@ -8,12 +9,7 @@ using namespace tarnik;
 
 namespace {
 
-Text Bytes(std::initializer_list<int> values) {
-    Text t;
-    for (int v : values)
-        t.push_back(static_cast<char>(v));
-    return t;
-}
+using tarnik::testing::Bytes;
 
 Text RandomText(std::mt19937& rng, std::size_t n) {
     Text t;

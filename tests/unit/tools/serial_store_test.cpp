@@ -1,5 +1,6 @@
-// The production line's serial number store: numbers taken in order, never twice, even by
+// The station's serial number store: numbers taken in order, never twice, even by
 // takers that race each other.
+#include "tools/hexcodec.h"
 #include "tools/serial_store.h"
 
 #include "support/temp_dir.h"

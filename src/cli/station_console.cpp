@@ -1,4 +1,4 @@
-#include "cli/line_console.h"
+#include "cli/station_console.h"
 
 #include <algorithm>
 
@@ -8,20 +8,20 @@ namespace {
 constexpr int kBoardBarWidth = 10;
 } // namespace
 
-LineConsole::LineConsole(std::FILE* err, bool terminal, std::vector<std::string> labels)
+StationConsole::StationConsole(std::FILE* err, bool terminal, std::vector<std::string> labels)
     : err_(err), terminal_(terminal) {
     for (std::string& label : labels)
         slots_.push_back({std::move(label)});
 }
 
-void LineConsole::EndProgressLine() {
+void StationConsole::EndProgressLine() {
     if (!lineOpen_) return;
     lineOpen_ = false;
     std::fputc('\n', err_);
     std::fflush(err_);
 }
 
-void LineConsole::Print(std::FILE* stream, const std::string& line) {
+void StationConsole::Print(std::FILE* stream, const std::string& line) {
     const std::lock_guard<std::mutex> lock(mutex_);
     EndProgressLine();
     std::fputs(line.c_str(), stream);
@@ -29,7 +29,7 @@ void LineConsole::Print(std::FILE* stream, const std::string& line) {
     std::fflush(stream);
 }
 
-void LineConsole::Progress(std::size_t slot, int done, int max) {
+void StationConsole::Progress(std::size_t slot, int done, int max) {
     if (slot >= slots_.size() || max <= 0) return;
     const std::lock_guard<std::mutex> lock(mutex_);
     Slot& s = slots_[slot];
@@ -47,7 +47,7 @@ void LineConsole::Progress(std::size_t slot, int done, int max) {
     std::fflush(err_);
 }
 
-void LineConsole::DrawBoard() {
+void StationConsole::DrawBoard() {
     std::string board = "\r";
     for (const Slot& s : slots_) {
         const int filled = s.max > 0 ? s.done * kBoardBarWidth / s.max : 0;
@@ -61,7 +61,7 @@ void LineConsole::DrawBoard() {
     lineOpen_ = true;
 }
 
-void LineConsole::Finish() {
+void StationConsole::Finish() {
     const std::lock_guard<std::mutex> lock(mutex_);
     EndProgressLine();
 }

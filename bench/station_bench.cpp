@@ -1,11 +1,11 @@
-// Benchmark of a production-line run: tarnik-cli programming four units at once on four
+// Benchmark of a station run: tarnik-cli programming four units at once on four
 // tarnik-sim --wire emulators (type 1 expander, 256 records of 256 data bytes, 38400 baud),
 // against the same program with one unit alone. Prints the run's time with four units
 // divided by the time of one unit alone (the units must not slow each other: at most 1.10
 // is the aim), and tarnik-cli's CPU time per unit as a share of one core (under 2 %).
 // It measures and prints; it asserts nothing.
-#include "image/image_file.h"
-#include "image/image_writer.h"
+#include "bench_image.h"
+#include "support/child_process.h"
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -24,57 +25,11 @@ namespace {
 
 using namespace tarnik;
 
-constexpr int kUnitType = 1;
-constexpr int kRecords = 256;
-constexpr std::size_t kDataBytes = 256;
+using bench::kDataBytes;
+using bench::kRecords;
 constexpr int kUnits = 4;
 
-std::string WriteBenchImage(const std::filesystem::path& folder) {
-    ImageSpec spec;
-    spec.unitType = kUnitType;
-    spec.version = "1.00";
-    spec.dateSeconds = 1700000000;
-    spec.fileKey = 0x5A17;
-    for (int i = 0; i < kRecords; ++i) {
-        Text data;
-        for (std::size_t b = 0; b < kDataBytes; ++b)
-            data += AsChar(static_cast<std::uint8_t>(i * 31 + b * 7));
-        spec.records.push_back({static_cast<std::uint16_t>(i * kDataBytes), data,
-                                static_cast<std::uint16_t>(0x1357 + i * 0x9E3)});
-    }
-    const std::string path = (folder / "line-bench.bin").string();
-    WriteImageFile(path, BuildImage(spec));
-    return path;
-}
-
-struct Emulator {
-    pid_t pid = -1;
-    std::string pty;
-};
-
-// Starts tarnik-sim and reads the pseudo-terminal it serves from its first output line.
-Emulator StartEmulator(const std::string& simPath, const std::string& imagePath) {
-    int out[2];
-    if (pipe(out) != 0) throw std::runtime_error("pipe failed");
-    const pid_t pid = fork();
-    if (pid < 0) throw std::runtime_error("fork failed");
-    if (pid == 0) {
-        dup2(out[1], STDOUT_FILENO);
-        close(out[0]);
-        close(out[1]);
-        execl(simPath.c_str(), simPath.c_str(), "--type", "1", "--address", "01", "--wire",
-              "--image", imagePath.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(out[1]);
-    std::string line;
-    char c = 0;
-    while (read(out[0], &c, 1) == 1 && c != '\n')
-        line += c;
-    close(out[0]);
-    if (line.rfind("PTY ", 0) != 0) throw std::runtime_error("tarnik-sim did not start: " + line);
-    return {pid, line.substr(4)};
-}
+using Emulators = std::vector<std::unique_ptr<testing::SimProcess>>;
 
 struct RunMeasure {
     double seconds = 0;
@@ -86,10 +41,10 @@ struct RunMeasure {
 // One tarnik-cli run on the given emulators: its wall time, its CPU time (user and
 // system, threads included) and exit code; its output goes to outPath.
 RunMeasure RunCli(const std::string& cliPath, const std::string& imagePath,
-                  const std::vector<Emulator>& emulators, const std::string& outPath) {
+                  const Emulators& emulators, const std::string& outPath) {
     std::vector<std::string> args{cliPath, "--address=01", "P=" + imagePath, "V=1"};
-    for (const Emulator& e : emulators)
-        args.push_back("--port=" + e.pty);
+    for (const auto& e : emulators)
+        args.push_back("--port=" + e->Pty());
     const auto begin = std::chrono::steady_clock::now();
     const pid_t pid = fork();
     if (pid < 0) throw std::runtime_error("fork failed");
@@ -112,19 +67,19 @@ RunMeasure RunCli(const std::string& cliPath, const std::string& imagePath,
     const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
     m.cpuSeconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
     m.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    for (const Emulator& e : emulators) {
-        int simStatus = 0;
-        waitpid(e.pid, &simStatus, 0);
-        if (WIFEXITED(simStatus) && WEXITSTATUS(simStatus) == 0) ++m.emulatorsAccepting;
-    }
+    for (const auto& e : emulators)
+        if (e->Wait(std::chrono::seconds(60)) == 0) ++m.emulatorsAccepting;
     return m;
 }
 
 RunMeasure Measure(const std::string& simPath, const std::string& cliPath,
                    const std::string& imagePath, int units, const std::string& outPath) {
-    std::vector<Emulator> emulators;
-    for (int i = 0; i < units; ++i)
-        emulators.push_back(StartEmulator(simPath, imagePath));
+    Emulators emulators;
+    for (int i = 0; i < units; ++i) {
+        emulators.push_back(
+            std::make_unique<testing::SimProcess>(bench::EmulatorArgs(imagePath), simPath));
+        if (emulators.back()->Pty().empty()) throw std::runtime_error("tarnik-sim did not start");
+    }
     return RunCli(cliPath, imagePath, emulators, outPath);
 }
 
@@ -141,12 +96,13 @@ int main(int argc, char** argv) {
     const std::string simPath = argc > 1 ? argv[1] : TARNIK_SIM_PATH;
     const std::string cliPath = argc > 2 ? argv[2] : TARNIK_CLI_PATH;
     try {
-        char folderTemplate[] = "/tmp/tarnik-line-bench-XXXXXX";
+        char folderTemplate[] = "/tmp/tarnik-station-bench-XXXXXX";
         if (!mkdtemp(folderTemplate)) throw std::runtime_error("cannot make a temporary folder");
         const std::filesystem::path folder = folderTemplate;
         // The settings store of the runs lives in the temporary folder, not the user's.
         setenv("XDG_CONFIG_HOME", (folder / "config").c_str(), 1);
-        const std::string imagePath = WriteBenchImage(folder);
+        const std::string imagePath = (folder / "station-bench.bin").string();
+        bench::WriteBenchImage(imagePath);
 
         std::printf("type 1 expander, %d records of %zu bytes, 38400 baud, verification on, "
                     "tarnik-sim --wire\n",
@@ -165,7 +121,7 @@ int main(int argc, char** argv) {
                     four.seconds > 0 ? four.cpuSeconds * 100.0 / four.seconds / kUnits : 0.0);
         std::filesystem::remove_all(folder);
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "line_bench: %s\n", error.what());
+        std::fprintf(stderr, "station_bench: %s\n", error.what());
         return 1;
     }
     return 0;

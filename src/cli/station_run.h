@@ -7,6 +7,7 @@
 #include "cli/cli_options.h"
 #include "cli/terminal_view.h"
 #include "programmers/process_outcome.h"
+#include "tools/version.h"
 
 #include <functional>
 #include <map>
@@ -21,7 +22,6 @@ class SettingsStore;
 namespace tarnik::cli {
 
 inline constexpr const char* kProgram = "tarnik-cli";
-inline constexpr const char* kProgramVersion = "2.01A";
 
 struct UnitJob {
     std::optional<std::string> port;   // the stored port (or C=) when not given

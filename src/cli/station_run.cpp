@@ -1,8 +1,8 @@
-#include "cli/line_run.h"
+#include "cli/station_run.h"
 
 #include "cli/interrupt.h"
-#include "cli/line_console.h"
 #include "cli/results_log.h"
+#include "cli/station_console.h"
 #include "shell/address_entry.h"
 #include "tools/locked_settings.h"
 #include "tools/serial_store.h"
@@ -119,7 +119,7 @@ Round RunSeveralPorts(const CliOptions& options,
     std::vector<std::string> labels;
     for (const std::string& port : options.ports)
         labels.push_back(PortLabel(port));
-    LineConsole console(streams.err, streams.stderrIsTerminal, labels);
+    StationConsole console(streams.err, streams.stderrIsTerminal, labels);
     LockedSettingsStore sharedSettings(settings);
 
     std::vector<UnitJob> jobs(count);

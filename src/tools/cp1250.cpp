@@ -1,4 +1,6 @@
-#include "shell/cp1250.h"
+#include "tools/cp1250.h"
+
+#include "tools/utf8.h"
 
 #include <array>
 
@@ -21,19 +23,6 @@ constexpr std::array<char16_t, 128> kHighHalf = {
     0x0159, 0x016F, 0x00FA, 0x0171, 0x00FC, 0x00FD, 0x0163, 0x02D9,
 };
 
-void AppendUtf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
 } // namespace
 
 char32_t Cp1250ToCodePoint(unsigned char byte) {
@@ -46,40 +35,6 @@ std::string Cp1250ToUtf8(const Text& text) {
     for (char c : text)
         AppendUtf8(out, Cp1250ToCodePoint(static_cast<unsigned char>(c)));
     return out;
-}
-
-bool IsValidUtf8(const Text& text) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        std::size_t follow = 0;
-        char32_t cp = 0;
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        } else if ((lead & 0xE0) == 0xC0) {
-            follow = 1;
-            cp = lead & 0x1F;
-        } else if ((lead & 0xF0) == 0xE0) {
-            follow = 2;
-            cp = lead & 0x0F;
-        } else if ((lead & 0xF8) == 0xF0) {
-            follow = 3;
-            cp = lead & 0x07;
-        } else {
-            return false;
-        }
-        if (i + follow >= text.size()) return false;
-        for (std::size_t k = 1; k <= follow; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80) return false;
-            cp = (cp << 6) | (next & 0x3F);
-        }
-        constexpr char32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
-        if (cp < kLeast[follow] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-        i += follow + 1;
-    }
-    return true;
 }
 
 std::string DisplayUtf8(const Text& text) {

@@ -1,6 +1,6 @@
-// tarnik-cli on a production line: several units on several emulators at once, as the built
+// tarnik-cli at a station: several units on several emulators at once, as the built
 // program against tarnik-sim on pseudo-terminals.
-#include "cli/line_run.h"
+#include "cli/station_run.h"
 #include "support/child_process.h"
 #include "support/image_builder.h"
 #include "support/temp_dir.h"
@@ -51,23 +51,18 @@ std::string SummaryRow(const std::string& out, const std::string& port) {
     return {};
 }
 
-struct LineRig {
+struct StationRig {
     TempDir dir;
     std::string Image(int type, std::size_t records, bool withSerialRecord = false) {
-        std::vector<TestRecord> list;
-        for (std::size_t i = 0; i < records; ++i)
-            list.push_back({static_cast<std::uint16_t>(0x4000 + 0x40 * i),
-                            PatternData(64, static_cast<std::uint8_t>(i))});
-        if (withSerialRecord) list.push_back(SerialRecord());
-        return WriteTestImage(dir / "image.bin", type, list);
+        return WritePatternImage(dir / "image.bin", type, records, withSerialRecord);
     }
     ProgramResult Cli(const std::vector<std::string>& args) {
         return RunProgram(TARNIK_CLI_PATH, args, {}, std::chrono::seconds(90));
     }
 };
 
-TEST(CliLine, HealthyUnitSucceedsBesideAHangUpAndASilentUnit) {
-    LineRig rig;
+TEST(CliStation, HealthyUnitSucceedsBesideAHangUpAndASilentUnit) {
+    StationRig rig;
     const std::string image = rig.Image(1, 6);
     SimProcess good({"--type", "1", "--image", image}, TARNIK_SIM_PATH);
     SimProcess hangup({"--type", "1", "--image", image, "--hangup-at-record", "2"},
@@ -117,8 +112,8 @@ TEST(CliLine, HealthyUnitSucceedsBesideAHangUpAndASilentUnit) {
     }
 }
 
-TEST(CliLine, OnePortInAListBehavesAsAlone) {
-    LineRig rig;
+TEST(CliStation, OnePortInAListBehavesAsAlone) {
+    StationRig rig;
     const std::string image = rig.Image(1, 2);
     SimProcess sim({"--type", "1", "--image", image}, TARNIK_SIM_PATH);
     ASSERT_FALSE(sim.Pty().empty());
@@ -128,8 +123,8 @@ TEST(CliLine, OnePortInAListBehavesAsAlone) {
     EXPECT_EQ(r.out.find("] "), std::string::npos);
 }
 
-TEST(CliLine, AllSucceedingUnitsEndWithTheSuccessStatusAndConsecutiveSerials) {
-    LineRig rig;
+TEST(CliStation, AllSucceedingUnitsEndWithTheSuccessStatusAndConsecutiveSerials) {
+    StationRig rig;
     const std::string image = rig.Image(2, 2, true);
     SimProcess first({"--type", "2", "--image", image, "--serial", "000000FF"}, TARNIK_SIM_PATH);
     SimProcess second({"--type", "2", "--image", image, "--serial", "00000100"}, TARNIK_SIM_PATH);
@@ -147,8 +142,8 @@ TEST(CliLine, AllSucceedingUnitsEndWithTheSuccessStatusAndConsecutiveSerials) {
     EXPECT_EQ(second.Wait(), 0);
 }
 
-TEST(CliLine, CtrlCStopsEveryRunningUnitAndStillPrintsTheSummary) {
-    LineRig rig;
+TEST(CliStation, CtrlCStopsEveryRunningUnitAndStillPrintsTheSummary) {
+    StationRig rig;
     const std::string image = rig.Image(1, 150);
     std::vector<std::unique_ptr<SimProcess>> sims;
     std::vector<std::string> args;
@@ -199,8 +194,8 @@ std::vector<std::string> SummarySerials(const std::string& out,
     return serials;
 }
 
-TEST(CliLine, ConcurrentRunsSharingOneSerialStoreNeverShareANumber) {
-    LineRig rig;
+TEST(CliStation, ConcurrentRunsSharingOneSerialStoreNeverShareANumber) {
+    StationRig rig;
     const std::string image = rig.Image(2, 2, true);
     const std::string store = (rig.dir / "serials").string();
     std::ofstream(store) << "0000A1FE\n";
@@ -247,8 +242,8 @@ TEST(CliLine, ConcurrentRunsSharingOneSerialStoreNeverShareANumber) {
     EXPECT_EQ(rest.str(), "0000A202\n");
 }
 
-TEST(CliLine, AFailedUnitsSerialNumberIsNotHandedOutAgain) {
-    LineRig rig;
+TEST(CliStation, AFailedUnitsSerialNumberIsNotHandedOutAgain) {
+    StationRig rig;
     const std::string image = rig.Image(2, 2, true);
     const std::string store = (rig.dir / "serials").string();
     std::ofstream(store) << "00000010\n";
@@ -279,8 +274,8 @@ TEST(CliLine, AFailedUnitsSerialNumberIsNotHandedOutAgain) {
 namespace tarnik::testing {
 namespace {
 
-TEST(CliLine, RepeatFedFromAPipeRunsOncePerLineAndEndsWithTotals) {
-    LineRig rig;
+TEST(CliStation, RepeatFedFromAPipeRunsOncePerLineAndEndsWithTotals) {
+    StationRig rig;
     const std::string image = rig.Image(2, 2, true);
     const std::string store = (rig.dir / "serials").string();
     const std::string log = (rig.dir / "results.jsonl").string();
@@ -316,8 +311,8 @@ TEST(CliLine, RepeatFedFromAPipeRunsOncePerLineAndEndsWithTotals) {
 
 // Rounds on ports where nothing can run: every unit is still given its number, and no
 // round hands out a number an earlier round gave.
-TEST(CliLine, RepeatWithSeveralPortsCountsTheSerialOnFromRoundToRound) {
-    LineRig rig;
+TEST(CliStation, RepeatWithSeveralPortsCountsTheSerialOnFromRoundToRound) {
+    StationRig rig;
     const std::string image = rig.Image(2, 1, true);
     const std::string log = (rig.dir / "results.jsonl").string();
     const std::string command = "printf '\\n' | '" + std::string(TARNIK_CLI_PATH) +
@@ -334,8 +329,8 @@ TEST(CliLine, RepeatWithSeveralPortsCountsTheSerialOnFromRoundToRound) {
 }
 
 // Ctrl+C ends a run of runs even when the next unit's line is already waiting on stdin.
-TEST(CliLine, CtrlCEndsTheRepeatWithItsTotalsThoughMoreInputWaits) {
-    LineRig rig;
+TEST(CliStation, CtrlCEndsTheRepeatWithItsTotalsThoughMoreInputWaits) {
+    StationRig rig;
     const std::string image = rig.Image(1, 150);
     SimProcess sim({"--type", "1", "--image", image, "--wire"}, TARNIK_SIM_PATH);
     ASSERT_FALSE(sim.Pty().empty());

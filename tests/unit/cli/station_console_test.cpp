@@ -1,6 +1,6 @@
 // The console shared by the units of a run: progress per unit, and lines never glued to
 // the redrawn progress line.
-#include "cli/line_console.h"
+#include "cli/station_console.h"
 
 #include <gtest/gtest.h>
 
@@ -19,10 +19,10 @@ std::string Contents(std::FILE* file) {
     return text;
 }
 
-TEST(LineConsole, WithoutATerminalEachUnitPrintsATenthOnlyOnce) {
+TEST(StationConsole, WithoutATerminalEachUnitPrintsATenthOnlyOnce) {
     std::FILE* err = std::tmpfile();
     ASSERT_NE(err, nullptr);
-    LineConsole console(err, false, {"ttyUSB0", "ttyUSB1"});
+    StationConsole console(err, false, {"ttyUSB0", "ttyUSB1"});
     console.Progress(1, 0, 20);
     console.Progress(1, 1, 20); // still the first tenth
     console.Progress(0, 10, 20);
@@ -34,10 +34,10 @@ TEST(LineConsole, WithoutATerminalEachUnitPrintsATenthOnlyOnce) {
     std::fclose(err);
 }
 
-TEST(LineConsole, OnATerminalOneBoardHoldsEveryUnitAndALineEndsItFirst) {
+TEST(StationConsole, OnATerminalOneBoardHoldsEveryUnitAndALineEndsItFirst) {
     std::FILE* err = std::tmpfile();
     ASSERT_NE(err, nullptr);
-    LineConsole console(err, true, {"a", "b"});
+    StationConsole console(err, true, {"a", "b"});
     console.Progress(0, 5, 10);
     console.Print(err, "[b] Process status: Programming ...");
     console.Finish(); // nothing open: no empty line

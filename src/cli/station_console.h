@@ -10,9 +10,9 @@
 
 namespace tarnik::cli {
 
-class LineConsole {
+class StationConsole {
 public:
-    LineConsole(std::FILE* err, bool terminal, std::vector<std::string> labels);
+    StationConsole(std::FILE* err, bool terminal, std::vector<std::string> labels);
 
     // Writes one line (a newline is added), ending the progress line first.
     void Print(std::FILE* stream, const std::string& line);

@@ -102,7 +102,7 @@ UnitResult RunUnit(const CliOptions& options, const UnitJob& job, const std::str
     PlainMessagePump mainThread;
     SteadyClock clock;
     TComm64 comm(mainThread);
-    TerminalView view(job.terminal, comm);
+    TerminalView view(job.terminal);
 
     // Ctrl+C is STOP answered Yes, taken where the window would take a click on STOP.
     MainWindowLogic* running = nullptr;

@@ -57,8 +57,7 @@ std::string PortFailureText(const std::string& port, OpenFailure failure,
     return systemText.empty() ? head : head + ": " + systemText;
 }
 
-TerminalView::TerminalView(TerminalSettings settings, const CommPort& port)
-    : settings_(std::move(settings)), port_(port) {}
+TerminalView::TerminalView(TerminalSettings settings) : settings_(std::move(settings)) {}
 
 void TerminalView::PrintLine(std::FILE* stream, const std::string& utf8) {
     if (settings_.console) {

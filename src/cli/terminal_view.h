@@ -28,7 +28,7 @@ struct TerminalSettings {
 
 class TerminalView final : public MainView {
 public:
-    TerminalView(TerminalSettings settings, const CommPort& port);
+    explicit TerminalView(TerminalSettings settings);
 
     void SetText(Control control, const Text& text) override;
     void SetVisible(Control control, bool visible) override;
@@ -67,7 +67,6 @@ private:
     void DrawProgress();
 
     TerminalSettings settings_;
-    const CommPort& port_;
     Text status_;
     bool red_ = false;
     int pbarMax_ = 0;

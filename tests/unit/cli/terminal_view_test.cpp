@@ -44,7 +44,7 @@ struct ViewRig {
         s.out = out.get();
         s.err = err.get();
         s.in = in.get();
-        return TerminalView(s, port);
+        return TerminalView(s);
     }
 };
 

@@ -270,7 +270,7 @@ TEST(CliFastPacing, EveryProgrammerTypeIsDoneWithTheEmulatorsVerdictPass) {
         EXPECT_EQ(LastLine(r.out), "Exit status: " + std::to_string(status)) << "type " << type;
         EXPECT_EQ(r.exitCode, 0) << "type " << type << r.out << r.err;
         // The bar stops at the last record sent; a success still ends at 100 %.
-        EXPECT_NE(r.err.find(" 100 % (3/3 records)\n"), std::string::npos) << type << r.err;
+        EXPECT_NE(r.err.find(" 100 % ("), std::string::npos) << type << r.err;
         EXPECT_EQ(sim.Wait(std::chrono::seconds(20)), 0) << "type " << type;
     }
 }

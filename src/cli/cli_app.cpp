@@ -57,16 +57,15 @@ nlohmann::ordered_json PortJson(const PortInfo& port) {
 
 int ListPorts(const CliStreams& streams, bool json) {
     const std::vector<PortInfo> ports = ListSerialPorts();
-    if (ports.empty())
-        std::fprintf(streams.err, "%s: no serial port found\n", kProgram);
+    if (ports.empty()) std::fprintf(streams.err, "%s: no serial port found\n", kProgram);
     if (json) {
         nlohmann::ordered_json list = nlohmann::ordered_json::array();
         for (const PortInfo& port : ports)
             list.push_back(PortJson(port));
         // A driver's description is not always UTF-8: a stray byte must not end the listing.
-        std::fprintf(streams.out, "%s\n",
-                     list.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
-                         .c_str());
+        std::fprintf(
+            streams.out, "%s\n",
+            list.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
         return 0;
     }
     std::size_t width = 0;

@@ -73,7 +73,8 @@ void StationConsole::DrawBoard() {
     for (const Slot& s : slots_) {
         const int filled = s.max > 0 ? s.done * kBoardBarWidth / s.max : 0;
         const int percent = ProgressPercent(s.done, s.max);
-        board += "[" + s.label + " " + ProgressPassWord(s.pass) + " " + std::string(static_cast<std::size_t>(filled), '#') +
+        board += "[" + s.label + " " + ProgressPassWord(s.pass) + " " +
+                 std::string(static_cast<std::size_t>(filled), '#') +
                  std::string(static_cast<std::size_t>(kBoardBarWidth - filled), ' ') + " " +
                  std::to_string(percent) + "%] ";
     }

@@ -73,9 +73,8 @@ std::string SummaryTable(const std::vector<UnitResult>& units) {
     };
     std::string table = "Summary:\n";
     for (const Row& row : rows)
-        table += "  " + left(row.port, port) + left(row.serial, serial) +
-                 left(row.result, result) + right(row.exitStatus, exitStatus) + "  " +
-                 right(row.seconds, seconds) + "\n";
+        table += "  " + left(row.port, port) + left(row.serial, serial) + left(row.result, result) +
+                 right(row.exitStatus, exitStatus) + "  " + right(row.seconds, seconds) + "\n";
     return table;
 }
 

@@ -122,8 +122,7 @@ void TerminalView::DrawProgress() {
     }
     if (settings_.progressBar) {
         const int filled = done * kBarWidth / pbarMax_;
-        std::fprintf(settings_.err, "\r%-12s [%s%s] %3d %%  %d/%d records",
-                     ProgressPassWord(pass_),
+        std::fprintf(settings_.err, "\r%-12s [%s%s] %3d %%  %d/%d records", ProgressPassWord(pass_),
                      std::string(static_cast<std::size_t>(filled), '#').c_str(),
                      std::string(static_cast<std::size_t>(kBarWidth - filled), ' ').c_str(),
                      ProgressPercent(done, pbarMax_), done, pbarMax_);

@@ -287,8 +287,8 @@ TEST(CliListPorts, JsonForScriptsAndAWordWhenThereIsNoPort) {
     ASSERT_EQ(ports.size(), 2u) << listed.out;
     EXPECT_EQ(ports[0].at("name"), first.Pty());
     EXPECT_EQ(ports[1].at("name"), second.Pty());
-    for (const char* field : {"description", "transport", "vendor_id", "product_id",
-                              "manufacturer", "product", "serial_number"})
+    for (const char* field : {"description", "transport", "vendor_id", "product_id", "manufacturer",
+                              "product", "serial_number"})
         EXPECT_TRUE(ports[1].at(field).is_null()) << field;
 
     run.env["TARNIK_SERIAL_PORTS"] = "";

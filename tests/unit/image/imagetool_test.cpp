@@ -193,7 +193,8 @@ TEST(ImageTool, ArgumentAndInputErrors) {
     // A file of another kind stops after a few lines and a count, not one line per line.
     std::string lines;
     for (int i = 0; i < 1000; ++i)
-        lines += "\x7f" "ELF\x02\n";
+        lines += "\x7f"
+                 "ELF\x02\n";
     WriteFile(bad, lines);
     const ToolRun binary = RunTool({"pack", "--type", "1", "--version", "1", bad, out});
     EXPECT_EQ(binary.code, 1);

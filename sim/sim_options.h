@@ -25,5 +25,7 @@ struct ParseOutcome {
 
 ParseOutcome ParseSimArguments(const std::vector<std::string>& args, SimOptions& options);
 std::string SimUsage();
+// Every option explained, for --help (and the manual page made from it).
+std::string SimHelp();
 
 } // namespace tarnik::sim

@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
     const ParseOutcome parsed =
         ParseSimArguments(std::vector<std::string>(argv + 1, argv + argc), options);
     if (parsed.help) {
-        std::cout << SimUsage();
+        std::cout << SimHelp();
         return kHostCorrect;
     }
     if (!parsed.ok) {

@@ -15,6 +15,9 @@
 #include "cli/station_run.h"
 #include "image/image_file.h"
 
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
@@ -23,13 +26,53 @@ namespace tarnik::cli {
 
 namespace {
 
-int ListPorts(std::FILE* out) {
-    for (const PortInfo& port : ListSerialPorts()) {
-        if (port.description.empty())
-            std::fprintf(out, "%s\n", port.name.c_str());
-        else
-            std::fprintf(out, "%s\t%s\n", port.name.c_str(), port.description.c_str());
+// For a technician: the port, then what tells one adapter from another.
+std::string PortLine(const PortInfo& port, std::size_t nameWidth) {
+    std::vector<std::string> parts;
+    if (!port.vendorId.empty()) parts.push_back("USB " + port.vendorId + ":" + port.productId);
+    if (!port.manufacturer.empty()) parts.push_back(port.manufacturer);
+    if (!port.serialNumber.empty()) parts.push_back("serial " + port.serialNumber);
+    std::string usb;
+    for (const std::string& part : parts)
+        usb += (usb.empty() ? "" : ", ") + part;
+    std::string about = port.description;
+    if (!usb.empty()) about += (about.empty() ? "(" : " (") + usb + ")";
+    if (about.empty()) return port.name;
+    return port.name + std::string(nameWidth - port.name.size() + 2, ' ') + about;
+}
+
+nlohmann::ordered_json PortJson(const PortInfo& port) {
+    const auto textOrNull = [](const std::string& text) {
+        return text.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(text);
+    };
+    return {{"name", port.name},
+            {"description", textOrNull(port.description)},
+            {"transport", textOrNull(port.transport)},
+            {"vendor_id", textOrNull(port.vendorId)},
+            {"product_id", textOrNull(port.productId)},
+            {"manufacturer", textOrNull(port.manufacturer)},
+            {"product", textOrNull(port.product)},
+            {"serial_number", textOrNull(port.serialNumber)}};
+}
+
+int ListPorts(const CliStreams& streams, bool json) {
+    const std::vector<PortInfo> ports = ListSerialPorts();
+    if (ports.empty()) std::fprintf(streams.err, "%s: no serial port found\n", kProgram);
+    if (json) {
+        nlohmann::ordered_json list = nlohmann::ordered_json::array();
+        for (const PortInfo& port : ports)
+            list.push_back(PortJson(port));
+        // A driver's description is not always UTF-8: a stray byte must not end the listing.
+        std::fprintf(
+            streams.out, "%s\n",
+            list.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
+        return 0;
     }
+    std::size_t width = 0;
+    for (const PortInfo& port : ports)
+        width = std::max(width, port.name.size());
+    for (const PortInfo& port : ports)
+        std::fprintf(streams.out, "%s\n", PortLine(port, width).c_str());
     return 0;
 }
 
@@ -165,12 +208,12 @@ UnitResult RunUnit(const CliOptions& options, const UnitJob& job, const std::str
         logic.SetExitStatus(-1);
         result.outcome.exitStatus = -1;
     }
+    if (result.outcome.Succeeded()) view.CompleteProgress();
     view.FinishProgress();
     result.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
     result.status = DisplayUtf8(view.StatusText());
-    // The bar stands at the record being sent: a whole process has sent them all.
-    result.recordsSent = result.outcome.Succeeded() ? view.ProgressMax() : view.ProgressPosition();
+    result.recordsSent = view.ProgressPosition();
     result.nextSerial = logic.EdNrSerialText();
     return result;
 }
@@ -189,10 +232,10 @@ int RunCli(const std::vector<std::string>& args, const std::string& executablePa
         return 0;
     }
     if (options.version) {
-        std::fprintf(streams.out, "%s %s\n", kProgram, kProgramVersion);
+        std::fputs(VersionText(kProgram).c_str(), streams.out);
         return 0;
     }
-    if (options.listPorts) return ListPorts(streams.out);
+    if (options.listPorts) return ListPorts(streams, options.json);
 
     if (const std::string problem = ImageFileProblem(options.imagePath); !problem.empty()) {
         std::fprintf(streams.err, "%s: %s: %s\n%s", kProgram, problem.c_str(),

@@ -2,12 +2,15 @@
 
 #include "cli/option_checks.h"
 #include "programmers/pacing.h"
+#include "serial/port_list.h"
+#include "tools/version.h"
 
 #include <algorithm>
 #include <cctype>
 #include <optional>
 
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 
 namespace tarnik::cli {
 
@@ -81,7 +84,8 @@ void AddOptions(CLI::App& app, CliOptions& o, std::vector<std::string>& window) 
         ->check(CLI::Range(0u, static_cast<unsigned>(kMaxTurnaroundMs)));
     app.add_flag("-y,--yes", o.yes);
     app.add_flag("--trace", o.trace);
-    app.add_flag("--list-ports", o.listPorts);
+    auto* listPorts = app.add_flag("--list-ports", o.listPorts);
+    app.add_flag("--json", o.json)->needs(listPorts);
     app.add_flag("-h,--help", o.help);
     app.add_flag("--version", o.version);
     app.add_option("window", window)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
@@ -117,11 +121,32 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
     return result;
 }
 
+std::string VersionText(const std::string& program) {
+    std::string libraries = "CLI11 " CLI11_VERSION ", nlohmann/json " +
+                            std::to_string(NLOHMANN_JSON_VERSION_MAJOR) + "." +
+                            std::to_string(NLOHMANN_JSON_VERSION_MINOR) + "." +
+                            std::to_string(NLOHMANN_JSON_VERSION_PATCH);
+    if (const std::string ports = PortLibraryVersion(); !ports.empty()) libraries += ", " + ports;
+#if defined(__clang__)
+    libraries += ", Clang " __clang_version__;
+#elif defined(__GNUC__)
+    libraries += ", GCC " __VERSION__;
+#elif defined(_MSC_VER)
+    libraries += ", MSVC " + std::to_string(_MSC_VER);
+#endif
+    return program + " " + kPackageVersion + "\n" + "Tarnik loader " + kProgramVersion +
+           " (the version the window's title, the unit titles and the results log carry)\n" +
+           "Built with " + libraries + "\n";
+}
+
 std::string UsageText(const std::string& program) {
     return "Usage: " + program +
            " [--port=DEVICE]... [--address=HEX] [--serial=XXXXXXXX | --serial-store=FILE]\n"
            "       [--serial-inc] [--log=FILE] [--repeat] [--fast] [--turnaround-ms=N] [--yes]\n"
-           "       [--trace] [--list-ports] [--help] [--version] P=IMAGE [C=N] [V=0|1]\n"
+           "       [--trace] P=IMAGE [C=N] [V=0|1]\n"
+           "   or: " +
+           program +
+           " --list-ports [--json]\n"
            "Try '" +
            program + " --help' for more information.\n";
 }
@@ -141,54 +166,91 @@ std::string HelpText(const std::string& program) {
            "\n"
            "Options:\n"
            "  --port=DEVICE      serial port to use instead of the stored one and C=\n"
-           "                       (for example /dev/ttyUSB0, COM3). Give it several times to\n"
-           "                       program one unit on each port at once: every output line\n"
-           "                       carries its port ([ttyUSB0] ...), and a summary table\n"
-           "                       (port, serial number, status, exit status, seconds)\n"
-           "                       ends the run.\n"
+           "                     (for example /dev/ttyUSB0, COM3). Give it several times to\n"
+           "                     program one unit on each port at once: every output line\n"
+           "                     carries its port ([ttyUSB0] ...), and a summary table\n"
+           "                     (port, serial number, result, exit status, seconds)\n"
+           "                     ends the run.\n"
            "  --address=HEX      unit address, one or two hex digits (stored per unit type);\n"
-           "                       only for the unit types whose window has an address field\n"
-           "                       (1, 2, 4, 8, 9). The other types always use address 00,\n"
-           "                       and type 15 the address remembered for type 9: for those\n"
-           "                       the option is refused (exit status 2, port not opened).\n"
-           "                       To change the address of type 15, program a type 9 image\n"
-           "                       with --address.\n"
+           "                     only for the unit types whose window has an address field\n"
+           "                     (1, 2, 4, 8, 9). The other types always use address 00,\n"
+           "                     and type 15 the address remembered for type 9: for those\n"
+           "                     the option is refused (exit status 2, port not opened).\n"
+           "                     To change the address of type 15, program a type 9 image\n"
+           "                     with --address.\n"
            "  --serial=XXXXXXXX  serial number written into the image's serial record; with\n"
-           "                       several ports the units get it, it + 1, ... in port order\n"
+           "                     several ports the units get it, it + 1, ... in port order\n"
            "  --serial-store=FILE take the serial numbers from FILE, which holds the next one as\n"
-           "                       eight hex digits (create it: echo 0000A100 > FILE). Each\n"
-           "                       run takes one number per port, in port order, under a\n"
-           "                       lock, and rewrites the file at once, so concurrent runs\n"
-           "                       on one station, or stations sharing the folder, never\n"
-           "                       get the same number. A number taken is never handed out\n"
-           "                       again, even when its unit fails: a gap is harmless, a\n"
-           "                       duplicate is not.\n"
+           "                     eight hex digits (create it: echo 0000A100 > FILE). Each\n"
+           "                     run takes one number per port, in port order, under a\n"
+           "                     lock, and rewrites the file at once, so concurrent runs\n"
+           "                     on one station, or stations sharing the folder, never\n"
+           "                     get the same number. A number taken is never handed out\n"
+           "                     again, even when its unit fails: a gap is harmless, a\n"
+           "                     duplicate is not.\n"
            "  --serial-inc       print the next serial number after a successful process\n"
            "  --log=FILE         append one JSON line per unit process to FILE (JSON Lines): "
            "time,\n"
-           "                       host, port, image path and SHA-256, unit type, image\n"
-           "                       version and date, unit address, serial number (or null),\n"
-           "                       verification, exit status, outcome (programmed, failed,\n"
-           "                       interrupted, not started), status text, seconds, records\n"
-           "                       sent, program version; each line is one append, so runs\n"
-           "                       sharing the file never mix their lines\n"
+           "                     host, port, image path and SHA-256, unit type, image\n"
+           "                     version and date, unit address, serial number (or null),\n"
+           "                     verification, exit status, outcome (programmed, failed,\n"
+           "                     interrupted, not started), status text, seconds, records\n"
+           "                     sent, program version; each line is one append, so runs\n"
+           "                     sharing the file never mix their lines\n"
            "  --repeat           after each run program the next unit (or set of units): wait for\n"
-           "                       Enter when stdin is a terminal (q and Enter to finish),\n"
-           "                       otherwise for the next line of stdin, until its end; the\n"
-           "                       run ends with totals (units, successes, failures by exit\n"
-           "                       status). --serial counts on from run to run\n"
+           "                     Enter when stdin is a terminal (q and Enter to finish),\n"
+           "                     otherwise for the next line of stdin, until its end; the\n"
+           "                     run ends with totals (units, successes, failures by exit\n"
+           "                     status). --serial counts on from run to run\n"
            "  --fast             fast pacing for this run (main family and network modules):\n"
-           "                       the next frame follows as soon as the answer is complete;\n"
-           "                       same frames, resends and time-outs (default: the stored\n"
-           "                       choice of the window, else the usual pacing)\n"
+           "                     the next frame follows as soon as the answer is complete;\n"
+           "                     same frames, resends and time-outs (default: the stored\n"
+           "                     choice of the window, else the usual pacing)\n"
            "  --turnaround-ms=N  quiet time after the unit's last byte before the next frame\n"
-           "                       at fast pacing, 0 to 50 ms (default 2)\n"
+           "                     at fast pacing, 0 to 50 ms (default 2)\n"
            "  --yes              answer Yes to the network modules' version question (with\n"
-           "                       several ports the question is answered No without it)\n"
+           "                     several ports the question is answered No without it)\n"
            "  --trace            also print every transmitted (TX:) and received (RX:) block\n"
-           "  --list-ports       list the serial ports and exit\n"
+           "  --list-ports       list the serial ports and exit: each port's name, description\n"
+           "                     and, for USB adapters, vendor and product IDs, maker and the\n"
+           "                     adapter's serial number, to tell one cable from another\n"
+           "  --json             with --list-ports: a JSON array, one object per port (name,\n"
+           "                     description, transport, vendor_id, product_id,\n"
+           "                     manufacturer, product, serial_number; null when unknown)\n"
            "  -h, --help         show this help and exit\n"
-           "      --version      show the version and exit\n"
+           "      --version      show the package's and the loader's versions and the libraries\n"
+           "                     the program was built with, and exit\n"
+           "\n"
+           "Output:\n"
+           "  The log goes to stdout; messages, questions and progress to stderr. Progress names\n"
+           "  its pass (programming, verification): a redrawn bar when stderr is a terminal,\n"
+           "  otherwise one 'Progress:' line for each tenth of the records (fit for a log file).\n"
+           "  Ctrl+C (or SIGTERM) stops the process (every process) as STOP does and prints the\n"
+           "  exit status (and the summary); a second Ctrl+C ends at once with exit code 130.\n"
+           "\n"
+           "Exit status:\n"
+           "  By how the process ended, the same on Linux and Windows:\n"
+           "\n"
+           "  0    programmed: the process reached 'Ending process'\n"
+           "  1    failed: any other end of a process that ran (a failing step, a unit that\n"
+           "       is not the image's type, ...)\n"
+           "  2    bad arguments (nothing was opened)\n"
+           "  3    interrupted or declined: 'Interrupting process' (Ctrl+C, or the network\n"
+           "       modules' version question answered No)\n"
+           "  4    nothing ran: the port could not be opened or the image not loaded (the\n"
+           "       reason is printed)\n"
+           "  130  a second Ctrl+C\n"
+           "\n"
+           "  With several ports or --repeat: 0 when every unit was programmed, otherwise the\n"
+           "  code of the first unit (in run order, then port order) that was not.\n"
+           "  The last line printed is 'Exit status: N' with the full exit status: the step\n"
+           "  reached, 20 on success (19 for the network modules, types 4, 9 and 15; 18 for\n"
+           "  the audio verification unit, type 5); 5376 plus the failing step after an error;\n"
+           "  -1 when nothing ran. The summary and --log carry it too.\n"
+           "\n"
+           "Environment:\n"
+           "  TARNIK_SERIAL_PORTS  port names separated by ':' (';' on Windows) listed instead\n"
+           "                       of the system's ports; no device is looked at to list them\n"
            "\n"
            "Examples:\n"
            "  " +
@@ -201,32 +263,7 @@ std::string HelpText(const std::string& program) {
            program +
            " --serial=0000A1B2 --serial-inc P=controller.bin C=1\n"
            "  " +
-           program +
-           " --list-ports\n"
-           "\n"
-           "Output: the log on stdout; messages, questions and progress on stderr. Progress is\n"
-           "a redrawn bar when stderr is a terminal, otherwise one 'Progress:' line for each\n"
-           "tenth of the records (fit for a log file).\n"
-           "Ctrl+C (or SIGTERM) stops the process (every process) as STOP does and prints the\n"
-           "exit status (and the summary);\n"
-           "a second Ctrl+C ends at once with exit code 130.\n"
-           "\n"
-           "Exit codes, by how the process ended (the same on Linux and Windows):\n"
-           "  0    programmed: the process reached 'Ending process'\n"
-           "  1    failed: any other end of a process that ran (a failing step, a unit that\n"
-           "         is not the image's type, ...)\n"
-           "  2    bad arguments (nothing was opened)\n"
-           "  3    interrupted or declined: 'Interrupting process' (Ctrl+C, or the network\n"
-           "         modules' version question answered No)\n"
-           "  4    nothing ran: the port could not be opened or the image not loaded (the\n"
-           "         reason is printed)\n"
-           "  130  a second Ctrl+C\n"
-           "With several ports or --repeat: 0 when every unit was programmed, otherwise the\n"
-           "code of the first unit (in run order, then port order) that was not.\n"
-           "The last line printed is 'Exit status: N' with the full exit status: the step\n"
-           "reached, 20 on success (19 for the network modules, types 4, 9 and 15; 18 for the\n"
-           "audio verification unit, type 5); 5376 plus the failing step after an error; -1\n"
-           "when nothing ran. The summary and --log carry it too.\n";
+           program + " --list-ports\n";
 }
 
 } // namespace tarnik::cli

@@ -21,6 +21,7 @@ struct CliOptions {
     bool yes = false;                       // --yes
     bool trace = false;                     // --trace
     bool listPorts = false;                 // --list-ports
+    bool json = false;                      // --json (with --list-ports)
     bool help = false;                      // --help
     bool version = false;                   // --version
     std::vector<std::string> windowArgs;    // P=, C=, V= in their order, as the window takes them
@@ -37,5 +38,7 @@ struct ParseResult {
 ParseResult ParseCommandLine(const std::vector<std::string>& args);
 std::string UsageText(const std::string& program);
 std::string HelpText(const std::string& program);
+// --version: the package's version, the loader's own and what the program was built with.
+std::string VersionText(const std::string& program);
 
 } // namespace tarnik::cli

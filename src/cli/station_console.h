@@ -10,13 +10,29 @@
 
 namespace tarnik::cli {
 
+// The pass over the image's records that a progress line counts.
+enum class ProgressPass { Programming, Verification };
+
+// How far a pass got in whole percent, rounded as the window title is (to the nearest,
+// halves to even), so the terminal and the title never disagree.
+int ProgressPercent(int done, int max);
+
+// The line printed for each tenth when no terminal redraws a bar:
+// "Progress: programming 40 % (4/10 records)".
+std::string PlainProgressLine(ProgressPass pass, int done, int max);
+
+// The tenth a plain progress line stands for.
+int ProgressTenth(int done, int max);
+
+const char* ProgressPassWord(ProgressPass pass);
+
 class StationConsole {
 public:
     StationConsole(std::FILE* err, bool terminal, std::vector<std::string> labels);
 
     // Writes one line (a newline is added), ending the progress line first.
     void Print(std::FILE* stream, const std::string& line);
-    void Progress(std::size_t slot, int done, int max);
+    void Progress(std::size_t slot, ProgressPass pass, int done, int max);
     // Ends the redrawn progress line before the run's closing output.
     void Finish();
 
@@ -26,6 +42,7 @@ private:
         int done = 0;
         int max = 0;
         int lastTenth = -1;
+        ProgressPass pass = ProgressPass::Programming;
     };
 
     void EndProgressLine();

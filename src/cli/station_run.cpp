@@ -4,6 +4,7 @@
 #include "cli/results_log.h"
 #include "cli/station_console.h"
 #include "shell/address_entry.h"
+#include "tools/cp1250.h"
 #include "tools/locked_settings.h"
 #include "tools/serial_store.h"
 #include "tools/sha256.h"
@@ -37,19 +38,43 @@ int CombinedExitCode(const std::vector<UnitResult>& units) {
     return units.empty() ? kExitNothingRan : kExitProgrammed;
 }
 
+std::string SummaryResult(const UnitResult& unit) {
+    std::string result(OutcomeWord(unit.outcome.kind));
+    if (unit.outcome.kind == ProcessOutcome::Kind::Failed && !unit.outcome.stepName.empty())
+        result += ": " + DisplayUtf8(unit.outcome.stepName);
+    return result;
+}
+
 std::string SummaryTable(const std::vector<UnitResult>& units) {
-    std::string table = "Summary:\n";
-    char line[512];
-    std::snprintf(line, sizeof line, "  %-16s %-9s %-60s %-17s %s\n", "Port", "Serial", "Status",
-                  "Exit status", "Seconds");
-    table += line;
+    struct Row {
+        std::string port, serial, result, exitStatus, seconds;
+    };
+    std::vector<Row> rows{{"Port", "Serial", "Result", "Exit status", "Seconds"}};
     for (const UnitResult& unit : units) {
-        const std::string exit = "Exit status: " + std::to_string(unit.outcome.exitStatus);
-        std::snprintf(line, sizeof line, "  %-16s %-9s %-60s %-17s %.1f\n", unit.port.c_str(),
-                      unit.serial ? unit.serial->c_str() : "-",
-                      unit.status.empty() ? "-" : unit.status.c_str(), exit.c_str(), unit.seconds);
-        table += line;
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%.1f", unit.seconds);
+        rows.push_back({unit.port, unit.serial.value_or("-"), SummaryResult(unit),
+                        std::to_string(unit.outcome.exitStatus), seconds});
     }
+    // Each column as wide as its widest cell: ports named by id are long, numbers are short.
+    std::size_t port = 0, serial = 0, result = 0, exitStatus = 0, seconds = 0;
+    for (const Row& row : rows) {
+        port = std::max(port, row.port.size());
+        serial = std::max(serial, row.serial.size());
+        result = std::max(result, row.result.size());
+        exitStatus = std::max(exitStatus, row.exitStatus.size());
+        seconds = std::max(seconds, row.seconds.size());
+    }
+    const auto left = [](const std::string& cell, std::size_t width) {
+        return cell + std::string(width - cell.size() + 2, ' ');
+    };
+    const auto right = [](const std::string& cell, std::size_t width) {
+        return std::string(width - cell.size(), ' ') + cell;
+    };
+    std::string table = "Summary:\n";
+    for (const Row& row : rows)
+        table += "  " + left(row.port, port) + left(row.serial, serial) + left(row.result, result) +
+                 right(row.exitStatus, exitStatus) + "  " + right(row.seconds, seconds) + "\n";
     return table;
 }
 

@@ -63,7 +63,11 @@ int CombinedExitStatus(const std::vector<UnitResult>& units);
 // the first unit in port order that was not.
 int CombinedExitCode(const std::vector<UnitResult>& units);
 
-// The summary table that ends a run with several ports.
+// A unit's result in the summary: the outcome's word, and on a failure the failing step.
+std::string SummaryResult(const UnitResult& unit);
+
+// The summary table that ends a run with several ports: one row per unit (port, serial
+// number, result, exit status, seconds), each column as wide as its content.
 std::string SummaryTable(const std::vector<UnitResult>& units);
 
 // The serial numbers of one round, one per unit in port order: from the store, counted on

@@ -2,6 +2,7 @@
 
 #include "cli/station_console.h"
 #include "image/image_file.h"
+#include "serial/port_list.h"
 #include "tools/cp1250.h"
 
 #include <algorithm>
@@ -31,7 +32,10 @@ std::string OneLine(const std::string& text) {
 
 std::string PortFailureText(const std::string& port, OpenFailure failure,
                             const std::string& systemText) {
-    const std::string head = "cannot open port " + port;
+    // A port given as C=N is a COM name: say which device that meant here.
+    const std::string device = SystemPortPath(port);
+    const bool renamed = device != port && device != "/dev/" + port;
+    const std::string head = "cannot open port " + port + (renamed ? " (" + device + ")" : "");
     // The system's own words come last, after the advice the kind of failure calls for.
     const std::string said = systemText.empty() ? "" : "; system error: " + systemText;
     switch (failure) {
@@ -97,9 +101,14 @@ void TerminalView::SetVisible(Control control, bool visible) {
 void TerminalView::SetPBarMax(int max) {
     pbarMax_ = max;
     lastPercentStep_ = -1;
+    pass_ = ProgressPass::Programming;
 }
 
 void TerminalView::SetPBarPosition(int position) {
+    if (position < pbarPosition_ && pbarMax_ > 0) {
+        pass_ = ProgressPass::Verification;
+        lastPercentStep_ = -1;
+    }
     pbarPosition_ = position;
     pbarHighest_ = std::max(pbarHighest_, position);
     if (pbarVisible_ && pbarMax_ > 0) DrawProgress();
@@ -108,26 +117,33 @@ void TerminalView::SetPBarPosition(int position) {
 void TerminalView::DrawProgress() {
     const int done = std::clamp(pbarPosition_, 0, pbarMax_);
     if (settings_.console) {
-        settings_.console->Progress(settings_.slot, done, pbarMax_);
+        settings_.console->Progress(settings_.slot, pass_, done, pbarMax_);
         return;
     }
-    const int percent = done * 100 / pbarMax_;
     if (settings_.progressBar) {
         const int filled = done * kBarWidth / pbarMax_;
-        std::fprintf(settings_.err, "\r[%s%s] %3d %%  %d/%d records",
+        std::fprintf(settings_.err, "\r%-12s [%s%s] %3d %%  %d/%d records", ProgressPassWord(pass_),
                      std::string(static_cast<std::size_t>(filled), '#').c_str(),
                      std::string(static_cast<std::size_t>(kBarWidth - filled), ' ').c_str(),
-                     percent, done, pbarMax_);
+                     ProgressPercent(done, pbarMax_), done, pbarMax_);
         std::fflush(settings_.err);
         progressLineOpen_ = true;
         return;
     }
     // Without a terminal: one plain line per tenth of the way.
-    const int step = percent / 10;
+    const int step = ProgressTenth(done, pbarMax_);
     if (step == lastPercentStep_) return;
     lastPercentStep_ = step;
-    std::fprintf(settings_.err, "Progress: %d %% (%d/%d records)\n", step * 10, done, pbarMax_);
+    std::fprintf(settings_.err, "%s\n", PlainProgressLine(pass_, done, pbarMax_).c_str());
     std::fflush(settings_.err);
+}
+
+void TerminalView::CompleteProgress() {
+    if (pbarMax_ <= 0 || pbarPosition_ >= pbarMax_) return;
+    pbarPosition_ = pbarMax_;
+    pbarHighest_ = pbarMax_;
+    DrawProgress();
+    FinishProgress();
 }
 
 void TerminalView::FinishProgress() {

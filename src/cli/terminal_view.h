@@ -2,6 +2,7 @@
 // The main window rendered on a terminal: log lines on stdout in UTF-8, status changes,
 // message boxes on stderr, a progress bar on stderr, Yes/No questions answered by --yes,
 // by the user at a terminal, or No.
+#include "cli/station_console.h"
 #include "serial/comm_port.h"
 #include "shell/main_view.h"
 
@@ -61,6 +62,9 @@ public:
     void Say(std::FILE* stream, const std::string& utf8) { PrintLine(stream, utf8); }
     // Ends the progress line before other output follows it.
     void FinishProgress();
+    // After a successful process: the bar stands at the record being sent, so the last one
+    // is shown done here, and the run's progress ends at 100 %.
+    void CompleteProgress();
 
 private:
     void PrintLine(std::FILE* stream, const std::string& utf8);
@@ -74,6 +78,8 @@ private:
     int pbarHighest_ = 0;
     bool pbarVisible_ = false;
     int lastPercentStep_ = -1;
+    // The programmers count the records again from the start for the verification pass.
+    ProgressPass pass_ = ProgressPass::Programming;
     bool progressLineOpen_ = false;
     bool timer1_ = false;
     bool terminated_ = false;

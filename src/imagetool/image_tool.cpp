@@ -3,6 +3,7 @@
 #include "image/image_file.h"
 #include "image/unit_types.h"
 #include "tools/hexcodec.h"
+#include "tools/version.h"
 
 #include <algorithm>
 #include <cctype>
@@ -22,10 +23,47 @@ constexpr int kExitBadImage = 1;
 constexpr int kExitUsage = 2;
 constexpr std::uint32_t kHighestAddress = 0xFFFF;
 
+constexpr const char* kProgram = "tarnik-image";
+// A file that is not S-records at all would give one line per input line.
+constexpr std::size_t kShownInputErrors = 5;
+
 const char kUsage[] =
-    "usage: tarnik-image info FILE\n"
-    "       tarnik-image pack --type N --version TEXT [--date SECONDS] [--serial XXXXXXXX]\n"
-    "                         [--record-size N] IN.s19 OUT.bin\n";
+    "Usage: tarnik-image info FILE\n"
+    "  or:  tarnik-image pack --type N --version TEXT [OPTION]... IN.s19 OUT.bin\n"
+    "  or:  tarnik-image --help | --version\n";
+
+const char kHelp[] =
+    "Show a Tarnik firmware image, or make one from a Motorola S-record file.\n"
+    "\n"
+    "Commands:\n"
+    "  info FILE            show the image's header (version, compilation date, unit type,\n"
+    "                       record format), its records with their checksums and the serial\n"
+    "                       number it carries\n"
+    "  pack IN.s19 OUT.bin  make an image for a unit type from the data of an S-record file,\n"
+    "                       each record scrambled with a key of its own\n"
+    "\n"
+    "Options of pack:\n"
+    "  --type N             the unit type the image is for, 0 to 18 (required)\n"
+    "  --version TEXT       the image's version, at most 10 characters, for example 1.05\n"
+    "                       (required)\n"
+    "  --date SECONDS       the compilation date as seconds since 1970-01-01 00:00 (default:\n"
+    "                       now)\n"
+    "  --serial XXXXXXXX    serial number (eight hex digits) written into the record at EFA0;\n"
+    "                       S19-format types only (not the network modules, types 4, 9, 15)\n"
+    "  --record-size N      the most data bytes in one record (default 64; at most 256, or\n"
+    "                       255 for the network modules); a record also ends where the\n"
+    "                       addresses jump and before EFA0\n"
+    "\n"
+    "Other options:\n"
+    "  -h, --help           show this help and exit\n"
+    "      --version        show the program's version and exit (before a command; after\n"
+    "                       pack it is the image's version)\n"
+    "\n"
+    "Exit status:\n"
+    "  0                    done\n"
+    "  1                    the image or the S-record file is damaged or cannot be read or\n"
+    "                       written\n"
+    "  2                    bad arguments\n";
 
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -68,14 +106,14 @@ int Info(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     const ImageLoadResult result = LoadImageRecords(path, "", records, log);
     if (!result.header || result.status == ImageLoadStatus::DateNotNumber ||
         result.status == ImageLoadStatus::UnknownType) {
-        err << result.message << "\n";
+        err << kProgram << ": " << result.message << "\n";
         return kExitBadImage;
     }
     const bool network = IsNetworkModuleType(result.header->unitType);
     PrintHeader(*result.header, out);
     PrintRecords(records, network, out);
     if (!result.ok()) {
-        err << result.message << "\n";
+        err << kProgram << ": " << result.message << "\n";
         return kExitBadImage;
     }
     if (!network) {
@@ -170,11 +208,11 @@ bool InsertSerial(std::vector<ImageRecordSpec>& records, const Text& serial, std
         return r.address == kSerialRecordAddress;
     });
     if (record == records.end()) {
-        err << "note: no data at EFA0, the serial number is not written\n";
+        err << kProgram << ": note: no data at EFA0, the serial number is not written\n";
         return true;
     }
     if (record->data.size() < kSerialDataOffset + kSerialDataSize) {
-        err << "the record at EFA0 holds " << record->data.size()
+        err << kProgram << ": the record at EFA0 holds " << record->data.size()
             << " data bytes, too few for a serial number (at least 15 are needed)\n";
         return false;
     }
@@ -187,8 +225,13 @@ int Pack(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     CheckPackOptions(options);
 
     const SRecordFile input = ReadSRecordFile(options.input);
-    for (const SRecordError& error : input.errors)
-        err << options.input << ":" << error.line << ": " << error.message << "\n";
+    const std::size_t shown = std::min(input.errors.size(), kShownInputErrors);
+    for (std::size_t i = 0; i < shown; ++i)
+        err << kProgram << ": " << options.input << ":" << input.errors[i].line << ": "
+            << input.errors[i].message << "\n";
+    if (input.errors.size() > shown)
+        err << kProgram << ": " << options.input << ": " << input.errors.size() - shown
+            << " more errors not shown; is it an S-record file?\n";
     if (!input.ok()) return kExitBadImage;
 
     ImageSpec spec;
@@ -198,7 +241,7 @@ int Pack(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     try {
         spec.records = SplitIntoRecords(input.records, options.recordSize);
     } catch (const std::invalid_argument& error) {
-        err << options.input << ": " << error.what() << "\n";
+        err << kProgram << ": " << options.input << ": " << error.what() << "\n";
         return kExitBadImage;
     }
     if (!options.serial.empty() && !InsertSerial(spec.records, options.serial, err))
@@ -254,15 +297,19 @@ int RunImageTool(const std::vector<std::string>& args, std::ostream& out, std::o
         if (args[0] == "info") return Info(rest, out, err);
         if (args[0] == "pack") return Pack(rest, out, err);
         if (args[0] == "--help" || args[0] == "-h") {
-            out << kUsage;
+            out << kUsage << kHelp;
+            return kExitOk;
+        }
+        if (args[0] == "--version") {
+            out << kProgram << " " << kPackageVersion << "\n";
             return kExitOk;
         }
         throw UsageError("unknown command " + args[0]);
     } catch (const UsageError& error) {
-        err << "tarnik-image: " << error.what() << "\n" << kUsage;
+        err << kProgram << ": " << error.what() << "\n" << kUsage;
         return kExitUsage;
     } catch (const std::exception& error) {
-        err << "tarnik-image: " << error.what() << "\n";
+        err << kProgram << ": " << error.what() << "\n";
         return kExitBadImage;
     }
 }

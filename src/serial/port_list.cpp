@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 
 #ifdef _WIN32
@@ -31,7 +32,11 @@ std::vector<PortInfo> ParsePortList(const std::string& names) {
     while (begin <= names.size()) {
         std::size_t end = names.find(kPortListSeparator, begin);
         if (end == std::string::npos) end = names.size();
-        if (end > begin) ports.push_back({names.substr(begin, end - begin), ""});
+        if (end > begin) {
+            PortInfo port;
+            port.name = names.substr(begin, end - begin);
+            ports.push_back(port);
+        }
         begin = end + 1;
     }
     return ports;
@@ -43,6 +48,10 @@ std::vector<PortInfo> ListSerialPorts() {
 }
 
 #ifdef _WIN32
+
+std::string PortLibraryVersion() {
+    return {};
+}
 
 std::string SystemPortPath(const std::string& name) {
     return name;
@@ -68,7 +77,10 @@ std::vector<PortInfo> ListSystemPorts() {
         if (r != ERROR_SUCCESS || type != REG_SZ) continue;
         data[dataSize] = 0;
         // The value names the driver's device object, the data is the port name.
-        ports.push_back({reinterpret_cast<const char*>(data), valueName});
+        PortInfo port;
+        port.name = reinterpret_cast<const char*>(data);
+        port.description = valueName;
+        ports.push_back(port);
     }
     RegCloseKey(key);
     return ports;
@@ -96,6 +108,10 @@ int ComPortNumber(const std::string& name) {
 
 } // namespace
 
+std::string PortLibraryVersion() {
+    return std::string("libserialport ") + sp_get_package_version_string();
+}
+
 std::string SystemPortPath(const std::string& name) {
     if (name.find('/') != std::string::npos) return name;
     if (const int n = ComPortNumber(name); n > 0) return "/dev/ttyS" + std::to_string(n - 1);
@@ -104,16 +120,49 @@ std::string SystemPortPath(const std::string& name) {
 
 namespace {
 
+std::string Given(const char* text) {
+    return text ? text : "";
+}
+
+std::string FourHexDigits(int value) {
+    char digits[8];
+    std::snprintf(digits, sizeof digits, "%04x", static_cast<unsigned>(value) & 0xFFFFu);
+    return digits;
+}
+
+PortInfo DescribePort(sp_port* port) {
+    PortInfo info;
+    info.name = Given(sp_get_port_name(port));
+    info.description = Given(sp_get_port_description(port));
+    switch (sp_get_port_transport(port)) {
+    case SP_TRANSPORT_NATIVE:
+        info.transport = "native";
+        break;
+    case SP_TRANSPORT_BLUETOOTH:
+        info.transport = "bluetooth";
+        break;
+    case SP_TRANSPORT_USB: {
+        info.transport = "usb";
+        int vendor = 0, product = 0;
+        if (sp_get_port_usb_vid_pid(port, &vendor, &product) == SP_OK) {
+            info.vendorId = FourHexDigits(vendor);
+            info.productId = FourHexDigits(product);
+        }
+        info.manufacturer = Given(sp_get_port_usb_manufacturer(port));
+        info.product = Given(sp_get_port_usb_product(port));
+        info.serialNumber = Given(sp_get_port_usb_serial(port));
+        break;
+    }
+    }
+    return info;
+}
+
 std::vector<PortInfo> ListSystemPorts() {
     std::vector<PortInfo> ports;
     sp_port** list = nullptr;
     if (sp_list_ports(&list) != SP_OK) return ports;
-    for (sp_port** p = list; p && *p; ++p) {
-        const char* name = sp_get_port_name(*p);
-        const char* description = sp_get_port_description(*p);
-        if (!name) continue;
-        ports.push_back({name, description ? description : ""});
-    }
+    for (sp_port** p = list; p && *p; ++p)
+        if (sp_get_port_name(*p)) ports.push_back(DescribePort(*p));
     sp_free_port_list(list);
     std::sort(ports.begin(), ports.end(),
               [](const PortInfo& a, const PortInfo& b) { return a.name < b.name; });

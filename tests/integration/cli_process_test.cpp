@@ -5,6 +5,7 @@
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <csignal>
 #include <filesystem>
@@ -268,8 +269,34 @@ TEST(CliFastPacing, EveryProgrammerTypeIsDoneWithTheEmulatorsVerdictPass) {
         const int status = type == 4 || type == 9 || type == 15 ? 19 : 20;
         EXPECT_EQ(LastLine(r.out), "Exit status: " + std::to_string(status)) << "type " << type;
         EXPECT_EQ(r.exitCode, 0) << "type " << type << r.out << r.err;
+        // The bar stops at the last record sent; a success still ends at 100 %.
+        EXPECT_NE(r.err.find(" 100 % ("), std::string::npos) << type << r.err;
         EXPECT_EQ(sim.Wait(std::chrono::seconds(20)), 0) << "type " << type;
     }
+}
+
+TEST(CliListPorts, JsonForScriptsAndAWordWhenThereIsNoPort) {
+    CliRun run;
+    SimProcess first({"--type", "1", "--silent", "--idle-timeout-ms", "2000"}, TARNIK_SIM_PATH);
+    SimProcess second({"--type", "1", "--silent", "--idle-timeout-ms", "2000"}, TARNIK_SIM_PATH);
+    ASSERT_FALSE(first.Pty().empty() || second.Pty().empty());
+    run.env["TARNIK_SERIAL_PORTS"] = first.Pty() + ":" + second.Pty();
+    const ProgramResult listed = run.Cli({"--list-ports", "--json"});
+    ASSERT_EQ(listed.exitCode, 0) << listed.err;
+    const auto ports = nlohmann::json::parse(listed.out);
+    ASSERT_EQ(ports.size(), 2u) << listed.out;
+    EXPECT_EQ(ports[0].at("name"), first.Pty());
+    EXPECT_EQ(ports[1].at("name"), second.Pty());
+    for (const char* field : {"description", "transport", "vendor_id", "product_id", "manufacturer",
+                              "product", "serial_number"})
+        EXPECT_TRUE(ports[1].at(field).is_null()) << field;
+
+    run.env["TARNIK_SERIAL_PORTS"] = "";
+    const ProgramResult none = run.Cli({"--list-ports", "--json"});
+    EXPECT_EQ(none.exitCode, 0);
+    EXPECT_EQ(nlohmann::json::parse(none.out), nlohmann::json::array());
+    EXPECT_EQ(none.err, "tarnik-cli: no serial port found\n");
+    EXPECT_EQ(run.Cli({"--json"}).exitCode, 2); // only with --list-ports
 }
 
 // One unattended process per case over the real serial path; the emulator checks the traffic

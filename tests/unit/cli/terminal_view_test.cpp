@@ -103,6 +103,10 @@ TEST(CliTerminal, PortFailureCarriesTheSystemsReason) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(PortFailureText("P", c.failure, c.systemText), c.expected);
+#ifndef _WIN32
+    EXPECT_EQ(PortFailureText("COM3", OpenFailure::Missing),
+              "cannot open port COM3 (/dev/ttyS2): no such device (is the adapter plugged in?)");
+#endif
 }
 
 TEST(CliTerminal, QuestionsAnsweredByYesByTheUserOrNo) {
@@ -148,7 +152,27 @@ TEST(CliTerminal, PlainProgressAtMostOneLinePerTenth) {
     for (char c : err)
         lines += c == '\n';
     EXPECT_EQ(lines, 10);
-    EXPECT_NE(err.find("Progress: 90 %"), std::string::npos);
+    EXPECT_NE(err.find("Progress: programming 90 %"), std::string::npos);
+}
+
+// The programmers leave the bar at the last record sent and count again for verification.
+TEST(CliTerminal, PlainProgressNamesThePassRoundsAsTheTitleAndEndsAtAHundred) {
+    ViewRig rig;
+    TerminalView view = rig.Make();
+    view.SetPBarMax(200);
+    view.SetVisible(Control::PBar, true);
+    for (int pass = 0; pass < 2; ++pass)
+        for (int i : {0, 39, 198})
+            view.SetPBarPosition(i);
+    view.CompleteProgress();
+    EXPECT_EQ(rig.err.Text(), "Progress: programming 0 % (0/200 records)\n"
+                              "Progress: programming 20 % (39/200 records)\n" // 19.5: even
+                              "Progress: programming 90 % (198/200 records)\n"
+                              "Progress: verification 0 % (0/200 records)\n"
+                              "Progress: verification 20 % (39/200 records)\n"
+                              "Progress: verification 90 % (198/200 records)\n"
+                              "Progress: verification 100 % (200/200 records)\n");
+    EXPECT_EQ(view.ProgressPosition(), 200);
 }
 
 TEST(CliRun, BadArgumentsGiveUsageAndCodeTwo) {

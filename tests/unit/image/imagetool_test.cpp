@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 
 using namespace tarnik;
@@ -156,11 +157,11 @@ TEST(ImageTool, RejectsBadImagesWithTheLoaderMessage) {
     WriteFile(path, image);
     const ToolRun damaged = RunTool({"info", path});
     EXPECT_EQ(damaged.code, 1);
-    EXPECT_EQ(damaged.err, "Damaged file " + path + "  [1]\n");
+    EXPECT_EQ(damaged.err, "tarnik-image: Damaged file " + path + "  [1]\n");
     EXPECT_TRUE(Contains(damaged.out, "[1] address 2000, length 15, checksum wrong"));
 
     WriteFile(path, image.substr(0, 20));
-    EXPECT_EQ(RunTool({"info", path}).err, "Indicated file is not correct \n");
+    EXPECT_EQ(RunTool({"info", path}).err, "tarnik-image: Indicated file is not correct \n");
     EXPECT_EQ(RunTool({"info", (dir / "none").string()}).code, 1);
 }
 
@@ -187,7 +188,19 @@ TEST(ImageTool, ArgumentAndInputErrors) {
     WriteFile(bad, "S107100001020304DE\nS107100001020304DF\n");
     const ToolRun run = RunTool({"pack", "--type", "1", "--version", "1", bad, out});
     EXPECT_EQ(run.code, 1);
-    EXPECT_EQ(run.err, bad + ":2: checksum wrong\n");
+    EXPECT_EQ(run.err, "tarnik-image: " + bad + ":2: checksum wrong\n");
+
+    // A file of another kind stops after a few lines and a count, not one line per line.
+    std::string lines;
+    for (int i = 0; i < 1000; ++i)
+        lines += "\x7f"
+                 "ELF\x02\n";
+    WriteFile(bad, lines);
+    const ToolRun binary = RunTool({"pack", "--type", "1", "--version", "1", bad, out});
+    EXPECT_EQ(binary.code, 1);
+    EXPECT_TRUE(Contains(binary.err, "tarnik-image: " + bad + ": 995 more errors not shown"))
+        << binary.err;
+    EXPECT_LE(std::count(binary.err.begin(), binary.err.end(), '\n'), 6);
 
     // The serial record must hold the number within its data.
     WriteFile(bad, "S108EFA0010203040559\n");

@@ -55,6 +55,25 @@ CLI::Option* AddText(CLI::App& app, const std::string& name, std::optional<std::
                                                 [&target](const std::string& v) { target = v; });
 }
 
+// The production database: it hands out the serial numbers, so neither --serial nor a store
+// may stand beside it; the options that only the database reads need it.
+void AddDatabaseOptions(CLI::App& app, CliOptions& o, CLI::Option* serial, CLI::Option* store) {
+    using options::NotEmpty;
+    auto* db = AddText(app, "--db", o.db)->check(NotEmpty("a URL"))->excludes(serial, store);
+    AddText(app, "--station", o.station)->check(NotEmpty("a name"))->needs(db);
+    app.add_option("--serial-counter", o.serialCounter)->check(NotEmpty("a name"))->needs(db);
+    AddText(app, "--serial-start", o.serialStart)
+        ->transform(options::HexDigits(8, 8, "exactly eight hexadecimal digits"))
+        ->needs(db);
+    auto* report = app.add_flag("--report", o.report)->needs(db);
+    AddText(app, "--import-serials", o.importSerials)
+        ->check(NotEmpty("a file name"))
+        ->needs(db)
+        ->excludes(report);
+    AddText(app, "--since", o.since)->needs(report);
+    app.add_flag("--json", o.json)->needs(report);
+}
+
 void AddOptions(CLI::App& app, CliOptions& o, std::vector<std::string>& window) {
     using options::HexDigits;
     using options::NotEmpty;
@@ -71,8 +90,10 @@ void AddOptions(CLI::App& app, CliOptions& o, std::vector<std::string>& window) 
         ->transform(HexDigits(1, 2, "one or two hexadecimal digits"));
     auto* serial = AddText(app, "--serial", o.serial)
                        ->transform(HexDigits(8, 8, "exactly eight hexadecimal digits"));
-    AddText(app, "--serial-store", o.serialStore)->check(NotEmpty("a file name"))->excludes(serial);
+    auto* store =
+        AddText(app, "--serial-store", o.serialStore)->check(NotEmpty("a file name"))->excludes(serial);
     AddText(app, "--log", o.log)->check(NotEmpty("a file name"));
+    AddDatabaseOptions(app, o, serial, store);
     app.add_flag("--serial-inc", o.serialInc);
     app.add_flag("--repeat", o.repeat);
     app.add_flag("--fast", o.fast);
@@ -112,7 +133,10 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
         result.error = CheckWindowArgument(arg, o);
         if (!result.ok()) return result;
     }
-    if (o.imagePath.empty() && !o.help && !o.version && !o.listPorts)
+    const bool databaseOnly = o.report || o.importSerials;
+    if (databaseOnly && !o.imagePath.empty())
+        result.error = "--report and --import-serials program no unit: P= has no place beside them";
+    else if (o.imagePath.empty() && !o.help && !o.version && !o.listPorts && !databaseOnly)
         result.error = "no image file given (P=IMAGE)";
     return result;
 }
@@ -122,6 +146,13 @@ std::string UsageText(const std::string& program) {
            " [--port=DEVICE]... [--address=HEX] [--serial=XXXXXXXX | --serial-store=FILE]\n"
            "       [--serial-inc] [--log=FILE] [--repeat] [--fast] [--turnaround-ms=N] [--yes]\n"
            "       [--trace] [--list-ports] [--help] [--version] P=IMAGE [C=N] [V=0|1]\n"
+           "       [--db=URL [--station=NAME] [--serial-counter=NAME] [--serial-start=XXXXXXXX]]\n"
+           "   or: " +
+           program +
+           " --db=URL --import-serials=FILE [--serial-counter=NAME]\n"
+           "   or: " +
+           program +
+           " --db=URL --report [--since=YYYY-MM-DD] [--json]\n"
            "Try '" +
            program + " --help' for more information.\n";
 }
@@ -172,6 +203,35 @@ std::string HelpText(const std::string& program) {
            "                       interrupted, not started), status text, seconds, records\n"
            "                       sent, program version; each line is one append, so runs\n"
            "                       sharing the file never mix their lines\n"
+           "  --db=URL           the production database: the serial numbers come from it and\n"
+           "                       every unit's result is written there as a row (run id,\n"
+           "                       time, station, host, port, image and SHA-256, unit type,\n"
+           "                       image version and date, address, serial number,\n"
+           "                       verification, exit status, outcome, status text, seconds,\n"
+           "                       records sent, program version). URL: sqlite:PATH (one\n"
+           "                       station; the file is made on first use) or\n"
+           "                       postgresql://[user[:password]@]host[:port]/dbname (stations\n"
+           "                       sharing a line; the password may also come from PGPASSWORD\n"
+           "                       or ~/.pgpass, and is never printed). Each run takes its\n"
+           "                       numbers in one transaction, in port order; a number taken\n"
+           "                       is never handed out again. A database that cannot be\n"
+           "                       reached at the start stops the run before any port opens\n"
+           "                       (exit code 4); a result that cannot be written waits in a\n"
+           "                       spool file ($XDG_STATE_HOME/tarnik) and is written at the\n"
+           "                       next connection. Not with --serial or --serial-store\n"
+           "  --station=NAME     the station named in the rows (default: the host name)\n"
+           "  --serial-counter=NAME the counter (or imported list) the numbers come from, so one\n"
+           "                       database serves several products (default: default)\n"
+           "  --serial-start=XXXXXXXX the first number of a counter that was never used\n"
+           "  --import-serials=FILE add FILE's numbers (eight hex digits a line) to the list of\n"
+           "                       the counter and exit: a counter with a list hands them out\n"
+           "                       in file order and refuses to start once it is empty. Bad\n"
+           "                       lines, repeated numbers or numbers already in the list\n"
+           "                       refuse the whole file (exit code 1)\n"
+           "  --report           print per image: units, programmed, failed by failing step,\n"
+           "                       first-pass yield and median seconds, and exit\n"
+           "  --since=YYYY-MM-DD only the results from that day on (with --report)\n"
+           "  --json             the report as JSON (with --report)\n"
            "  --repeat           after each run program the next unit (or set of units): wait for\n"
            "                       Enter when stdin is a terminal (q and Enter to finish),\n"
            "                       otherwise for the next line of stdin, until its end; the\n"

@@ -43,8 +43,8 @@ struct RunMeasure {
 // system, threads included) and exit code; its output goes to outPath.
 RunMeasure RunCli(const std::string& cliPath, const std::string& imagePath,
                   const Emulators& emulators, const std::string& outPath, const std::string& db) {
-    std::vector<std::string> args{cliPath,          "--address=01", "--db=" + db,
-                                  "--serial-start=00000001", "P=" + imagePath, "V=1"};
+    std::vector<std::string> args{
+        cliPath, "--address=01", "--db=" + db, "--serial-start=00000001", "P=" + imagePath, "V=1"};
     for (const auto& e : emulators)
         args.push_back("--port=" + e->Pty());
     const auto begin = std::chrono::steady_clock::now();

@@ -57,9 +57,12 @@ CLI::Option* AddText(CLI::App& app, const std::string& name, std::optional<std::
 
 // The production database: it hands out the serial numbers, so neither --serial nor a store
 // may stand beside it; the options that only the database reads need it.
-void AddDatabaseOptions(CLI::App& app, CliOptions& o, CLI::Option* serial, CLI::Option* store) {
+void AddDatabaseOptions(CLI::App& app, CliOptions& o) {
     using options::NotEmpty;
-    auto* db = AddText(app, "--db", o.db)->check(NotEmpty("a URL"))->excludes(serial, store);
+    auto* db = AddText(app, "--db", o.db)
+                   ->check(NotEmpty("a URL"))
+                   ->excludes("--serial")
+                   ->excludes("--serial-store");
     AddText(app, "--station", o.station)->check(NotEmpty("a name"))->needs(db);
     app.add_option("--serial-counter", o.serialCounter)->check(NotEmpty("a name"))->needs(db);
     AddText(app, "--serial-start", o.serialStart)
@@ -90,10 +93,9 @@ void AddOptions(CLI::App& app, CliOptions& o, std::vector<std::string>& window) 
         ->transform(HexDigits(1, 2, "one or two hexadecimal digits"));
     auto* serial = AddText(app, "--serial", o.serial)
                        ->transform(HexDigits(8, 8, "exactly eight hexadecimal digits"));
-    auto* store =
-        AddText(app, "--serial-store", o.serialStore)->check(NotEmpty("a file name"))->excludes(serial);
+    AddText(app, "--serial-store", o.serialStore)->check(NotEmpty("a file name"))->excludes(serial);
     AddText(app, "--log", o.log)->check(NotEmpty("a file name"));
-    AddDatabaseOptions(app, o, serial, store);
+    AddDatabaseOptions(app, o);
     app.add_flag("--serial-inc", o.serialInc);
     app.add_flag("--repeat", o.repeat);
     app.add_flag("--fast", o.fast);

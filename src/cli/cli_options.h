@@ -15,14 +15,6 @@ struct CliOptions {
     bool serialInc = false;                 // --serial-inc
     std::optional<std::string> serialStore; // --serial-store=FILE
     std::optional<std::string> log;         // --log=FILE (JSON Lines)
-    std::optional<std::string> db;          // --db=URL: serial numbers and results
-    std::optional<std::string> station;     // --station=NAME (default: the host name)
-    std::string serialCounter = "default";  // --serial-counter=NAME
-    std::optional<std::string> serialStart; // --serial-start=XXXXXXXX (eight hex digits)
-    std::optional<std::string> importSerials; // --import-serials=FILE
-    bool report = false;                      // --report
-    std::optional<std::string> since;         // --since=YYYY-MM-DD
-    bool json = false;                        // --json
     bool repeat = false;                    // --repeat
     bool fast = false;                      // --fast
     std::optional<unsigned> turnaround;     // --turnaround-ms=N (0..50), milliseconds
@@ -33,6 +25,16 @@ struct CliOptions {
     bool version = false;                   // --version
     std::vector<std::string> windowArgs;    // P=, C=, V= in their order, as the window takes them
     std::string imagePath;                  // value of the last P=
+
+    // The production database.
+    std::optional<std::string> db;            // --db=URL: serial numbers and results
+    std::optional<std::string> station;       // --station=NAME (default: the host name)
+    std::string serialCounter = "default";    // --serial-counter=NAME
+    std::optional<std::string> serialStart;   // --serial-start=XXXXXXXX (eight hex digits)
+    std::optional<std::string> importSerials; // --import-serials=FILE
+    bool report = false;                      // --report
+    std::optional<std::string> since;         // --since=YYYY-MM-DD
+    bool json = false;                        // --json
 };
 
 struct ParseResult {

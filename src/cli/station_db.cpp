@@ -29,15 +29,16 @@ std::unique_ptr<StationDb> StationDb::Open(const CliOptions& options, std::strin
         return nullptr;
     }
     if (opened.replay.written > 0)
-        notes.push_back(std::to_string(opened.replay.written) +
-                        " spooled results written to " + opened.db->Url());
+        notes.push_back(std::to_string(opened.replay.written) + " spooled results written to " +
+                        opened.db->Url());
     if (!opened.replay.ok()) notes.push_back(opened.replay.error);
     auto state = std::make_unique<State>();
     state->db = std::move(opened.db);
     state->request.counter = options.serialCounter;
     state->request.station = options.station.value_or(HostName());
     if (options.serialStart)
-        state->request.start = static_cast<std::uint32_t>(std::stoul(*options.serialStart, nullptr, 16));
+        state->request.start =
+            static_cast<std::uint32_t>(std::stoul(*options.serialStart, nullptr, 16));
     return std::unique_ptr<StationDb>(new StationDb(std::move(state)));
 }
 

@@ -182,8 +182,9 @@ Round RunRound(const CliOptions& options, const std::string& executablePath,
                StationDb* db) {
     const std::size_t units = std::max<std::size_t>(options.ports.size(), 1);
     const RoundSerials serials =
-        db ? db->TakeSerials(options.ports.empty() ? std::vector<std::string>{options.port.value_or("")}
-                                                   : options.ports)
+        db ? db->TakeSerials(options.ports.empty()
+                                 ? std::vector<std::string>{options.port.value_or("")}
+                                 : options.ports)
            : SerialsForRound(options, units);
     if (!serials.error.empty()) {
         std::fprintf(streams.err, "%s: %s\n", kProgram, serials.error.c_str());

@@ -69,8 +69,9 @@ protected:
              soci::into(row.station), soci::into(row.image));
         query.execute();
         while (query.fetch())
-            rows.push_back(serialKnown == soci::i_ok ? row : Row{row.port, "-", row.outcome,
-                                                                 row.station, row.image});
+            rows.push_back(serialKnown == soci::i_ok
+                               ? row
+                               : Row{row.port, "-", row.outcome, row.station, row.image});
         return rows;
     }
     std::map<std::string, Row> RowsByPort() {
@@ -93,8 +94,8 @@ TEST_P(CliDbTest, ThreePortRunLeavesARowPerUnitWithItsNumberAndOutcome) {
     const std::string station = "st'); DROP TABLE results; --";
     const std::string image = Image("it's \"odd\"; image.bin");
     auto sims = Sims(image, {"00000100", "00000101"});
-    sims.push_back(std::make_unique<SimProcess>(
-        std::vector<std::string>{"--type", "2", "--silent"}, TARNIK_SIM_PATH));
+    sims.push_back(std::make_unique<SimProcess>(std::vector<std::string>{"--type", "2", "--silent"},
+                                                TARNIK_SIM_PATH));
     std::vector<std::string> args = Ports(sims);
     args.insert(args.end(), {"--station=" + station, "--serial-start=00000100", "P=" + image});
     const ProgramResult r = Cli(args);
@@ -125,7 +126,8 @@ TEST_P(CliDbTest, ImportedListIsHandedOutInOrderAndThenRefusesToStart) {
     const std::string image = Image("image.bin");
     std::ofstream(work / "bad.txt") << "0000C007\n0000c007\n";
     std::ofstream(work / "list.txt") << "0000C003\n0000C001\n";
-    const ProgramResult bad = Cli({"--serial-counter=batch", "--import-serials=" + (work / "bad.txt").string()});
+    const ProgramResult bad =
+        Cli({"--serial-counter=batch", "--import-serials=" + (work / "bad.txt").string()});
     EXPECT_EQ(bad.exitCode, 1);
     EXPECT_NE(bad.err.find("was not imported"), std::string::npos) << bad.err;
     const ProgramResult imported =

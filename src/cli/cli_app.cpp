@@ -12,6 +12,7 @@
 #include "tools/plain_message_pump.h"
 #include "tools/settings_store.h"
 
+#include "cli/station_db.h"
 #include "cli/station_run.h"
 #include "image/image_file.h"
 
@@ -236,6 +237,7 @@ int RunCli(const std::vector<std::string>& args, const std::string& executablePa
         return 0;
     }
     if (options.listPorts) return ListPorts(streams, options.json);
+    if (options.report || options.importSerials) return RunDatabaseCommand(options, streams);
 
     if (const std::string problem = ImageFileProblem(options.imagePath); !problem.empty()) {
         std::fprintf(streams.err, "%s: %s: %s\n%s", kProgram, problem.c_str(),

@@ -58,6 +58,27 @@ CLI::Option* AddText(CLI::App& app, const std::string& name, std::optional<std::
                                                 [&target](const std::string& v) { target = v; });
 }
 
+// The production database: it hands out the serial numbers, so neither --serial nor a store
+// may stand beside it; the options that only the database reads need it.
+void AddDatabaseOptions(CLI::App& app, CliOptions& o) {
+    using options::NotEmpty;
+    auto* db = AddText(app, "--db", o.db)
+                   ->check(NotEmpty("a URL"))
+                   ->excludes("--serial")
+                   ->excludes("--serial-store");
+    AddText(app, "--station", o.station)->check(NotEmpty("a name"))->needs(db);
+    app.add_option("--serial-counter", o.serialCounter)->check(NotEmpty("a name"))->needs(db);
+    AddText(app, "--serial-start", o.serialStart)
+        ->transform(options::HexDigits(8, 8, "exactly eight hexadecimal digits"))
+        ->needs(db);
+    auto* report = app.add_flag("--report", o.report)->needs(db);
+    AddText(app, "--import-serials", o.importSerials)
+        ->check(NotEmpty("a file name"))
+        ->needs(db)
+        ->excludes(report);
+    AddText(app, "--since", o.since)->needs(report);
+}
+
 void AddOptions(CLI::App& app, CliOptions& o, std::vector<std::string>& window) {
     using options::HexDigits;
     using options::NotEmpty;
@@ -76,6 +97,7 @@ void AddOptions(CLI::App& app, CliOptions& o, std::vector<std::string>& window) 
                        ->transform(HexDigits(8, 8, "exactly eight hexadecimal digits"));
     AddText(app, "--serial-store", o.serialStore)->check(NotEmpty("a file name"))->excludes(serial);
     AddText(app, "--log", o.log)->check(NotEmpty("a file name"));
+    AddDatabaseOptions(app, o);
     app.add_flag("--serial-inc", o.serialInc);
     app.add_flag("--repeat", o.repeat);
     app.add_flag("--fast", o.fast);
@@ -84,8 +106,9 @@ void AddOptions(CLI::App& app, CliOptions& o, std::vector<std::string>& window) 
         ->check(CLI::Range(0u, static_cast<unsigned>(kMaxTurnaroundMs)));
     app.add_flag("-y,--yes", o.yes);
     app.add_flag("--trace", o.trace);
-    auto* listPorts = app.add_flag("--list-ports", o.listPorts);
-    app.add_flag("--json", o.json)->needs(listPorts);
+    app.add_flag("--list-ports", o.listPorts);
+    // For --list-ports or --report: checked once the command line is read.
+    app.add_flag("--json", o.json);
     app.add_flag("-h,--help", o.help);
     app.add_flag("--version", o.version);
     app.add_option("window", window)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
@@ -116,7 +139,12 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
         result.error = CheckWindowArgument(arg, o);
         if (!result.ok()) return result;
     }
-    if (o.imagePath.empty() && !o.help && !o.version && !o.listPorts)
+    const bool databaseOnly = o.report || o.importSerials;
+    if (o.json && !o.listPorts && !o.report)
+        result.error = "--json requires --list-ports or --report";
+    else if (databaseOnly && !o.imagePath.empty())
+        result.error = "--report and --import-serials program no unit: P= has no place beside them";
+    else if (o.imagePath.empty() && !o.help && !o.version && !o.listPorts && !databaseOnly)
         result.error = "no image file given (P=IMAGE)";
     return result;
 }
@@ -144,9 +172,16 @@ std::string UsageText(const std::string& program) {
            " [--port=DEVICE]... [--address=HEX] [--serial=XXXXXXXX | --serial-store=FILE]\n"
            "       [--serial-inc] [--log=FILE] [--repeat] [--fast] [--turnaround-ms=N] [--yes]\n"
            "       [--trace] P=IMAGE [C=N] [V=0|1]\n"
+           "       [--db=URL [--station=NAME] [--serial-counter=NAME] [--serial-start=XXXXXXXX]]\n"
            "   or: " +
            program +
            " --list-ports [--json]\n"
+           "   or: " +
+           program +
+           " --db=URL --import-serials=FILE [--serial-counter=NAME]\n"
+           "   or: " +
+           program +
+           " --db=URL --report [--since=YYYY-MM-DD] [--json]\n"
            "Try '" +
            program + " --help' for more information.\n";
 }
@@ -197,6 +232,37 @@ std::string HelpText(const std::string& program) {
            "                     interrupted, not started), status text, seconds, records\n"
            "                     sent, program version; each line is one append, so runs\n"
            "                     sharing the file never mix their lines\n"
+           "  --db=URL           the production database: the serial numbers come from it and\n"
+           "                     every unit's result is written there as a row (run id,\n"
+           "                     time, station, host, port, image and SHA-256, unit type,\n"
+           "                     image version and date, address, serial number,\n"
+           "                     verification, exit status, outcome, status text, seconds,\n"
+           "                     records sent, program version). URL: sqlite:PATH (one\n"
+           "                     station; the file is made on first use) or\n"
+           "                     postgresql://[user[:password]@]host[:port]/dbname (several\n"
+           "                     stations sharing one database; the password may also come from PGPASSWORD\n"
+           "                     or ~/.pgpass, and is never printed). Each run takes its\n"
+           "                     numbers in one transaction, in port order; a number taken\n"
+           "                     is never handed out again. A database that cannot be\n"
+           "                     reached at the start stops the run before any port opens\n"
+           "                     (exit code 4); a result that cannot be written waits in a\n"
+           "                     spool file ($XDG_STATE_HOME/tarnik) and is written at the\n"
+           "                     next connection. Not with --serial or --serial-store\n"
+           "  --station=NAME     the station named in the rows (default: the host name)\n"
+           "  --serial-counter=NAME\n"
+           "                     the counter (or imported list) the numbers come from, so\n"
+           "                     one database serves several products (default: default)\n"
+           "  --serial-start=XXXXXXXX\n"
+           "                     the first number of a counter that was never used\n"
+           "  --import-serials=FILE\n"
+           "                     add FILE's numbers (eight hex digits a line) to the list of\n"
+           "                     the counter and exit: a counter with a list hands them out\n"
+           "                     in file order and refuses to start once it is empty. Bad\n"
+           "                     lines, repeated numbers or numbers already in the list\n"
+           "                     refuse the whole file (exit code 1)\n"
+           "  --report           print per image: units, programmed, failed by failing step,\n"
+           "                     first-pass yield and median seconds, and exit\n"
+           "  --since=YYYY-MM-DD only the results from that day on (with --report)\n"
            "  --repeat           after each run program the next unit (or set of units): wait for\n"
            "                     Enter when stdin is a terminal (q and Enter to finish),\n"
            "                     otherwise for the next line of stdin, until its end; the\n"
@@ -216,7 +282,8 @@ std::string HelpText(const std::string& program) {
            "                     adapter's serial number, to tell one cable from another\n"
            "  --json             with --list-ports: a JSON array, one object per port (name,\n"
            "                     description, transport, vendor_id, product_id,\n"
-           "                     manufacturer, product, serial_number; null when unknown)\n"
+           "                     manufacturer, product, serial_number; null when unknown);\n"
+           "                     with --report: the report as JSON\n"
            "  -h, --help         show this help and exit\n"
            "      --version      show the package's and the loader's versions and the libraries\n"
            "                     the program was built with, and exit\n"

@@ -21,11 +21,20 @@ struct CliOptions {
     bool yes = false;                       // --yes
     bool trace = false;                     // --trace
     bool listPorts = false;                 // --list-ports
-    bool json = false;                      // --json (with --list-ports)
+    bool json = false;                      // --json (with --list-ports or --report)
     bool help = false;                      // --help
     bool version = false;                   // --version
     std::vector<std::string> windowArgs;    // P=, C=, V= in their order, as the window takes them
     std::string imagePath;                  // value of the last P=
+
+    // The production database.
+    std::optional<std::string> db;            // --db=URL: serial numbers and results
+    std::optional<std::string> station;       // --station=NAME (default: the host name)
+    std::string serialCounter = "default";    // --serial-counter=NAME
+    std::optional<std::string> serialStart;   // --serial-start=XXXXXXXX (eight hex digits)
+    std::optional<std::string> importSerials; // --import-serials=FILE
+    bool report = false;                      // --report
+    std::optional<std::string> since;         // --since=YYYY-MM-DD
 };
 
 struct ParseResult {

@@ -3,6 +3,7 @@
 #include "cli/interrupt.h"
 #include "cli/results_log.h"
 #include "cli/station_console.h"
+#include "cli/station_db.h"
 #include "shell/address_entry.h"
 #include "tools/cp1250.h"
 #include "tools/locked_settings.h"
@@ -105,6 +106,7 @@ struct Round {
     int exitCode = 0;
     std::vector<UnitResult> units;
     bool refused = false;
+    bool notStarted = false; // the database gave no serial numbers: nothing ran
 };
 
 // One unit on the calling thread, its output exactly as the unattended window's process.
@@ -201,13 +203,19 @@ Round RunSeveralPorts(const CliOptions& options,
 }
 
 Round RunRound(const CliOptions& options, const std::string& executablePath,
-               const CliStreams& streams, SettingsStore& settings, const UnitFinished& finished) {
+               const CliStreams& streams, SettingsStore& settings, const UnitFinished& finished,
+               StationDb* db) {
     const std::size_t units = std::max<std::size_t>(options.ports.size(), 1);
-    const RoundSerials serials = SerialsForRound(options, units);
+    const RoundSerials serials =
+        db ? db->TakeSerials(options.ports.empty()
+                                 ? std::vector<std::string>{options.port.value_or("")}
+                                 : options.ports)
+           : SerialsForRound(options, units);
     if (!serials.error.empty()) {
         std::fprintf(streams.err, "%s: %s\n", kProgram, serials.error.c_str());
         Round round;
-        round.refused = true;
+        // The database refusing numbers is a run that did not start, not a bad command line.
+        (db ? round.notStarted : round.refused) = true;
         return round;
     }
     if (options.ports.size() > 1)
@@ -217,17 +225,37 @@ Round RunRound(const CliOptions& options, const std::string& executablePath,
                       finished);
 }
 
+// A run that did not start: the reason (when not said yet) and the status of nothing run.
+int NothingRan(const CliStreams& streams, const std::string& why) {
+    if (!why.empty()) std::fprintf(streams.err, "%s: %s\n", kProgram, why.c_str());
+    std::fprintf(streams.out, "Exit status: -1\n");
+    std::fflush(streams.out);
+    return kExitNothingRan;
+}
+
 } // namespace
 
 int RunRounds(const CliOptions& options, const std::string& executablePath,
               const CliStreams& streams, SettingsStore& settings) {
     RunFacts facts;
-    if (options.log) {
+    if (options.log || options.db) {
         std::error_code ec;
         facts.host = HostName();
         facts.imagePath = std::filesystem::absolute(options.imagePath, ec).string();
         facts.imageSha256 = Sha256OfFile(options.imagePath).value_or("");
         facts.programVersion = kProgramVersion;
+    }
+    std::unique_ptr<StationDb> db;
+    if (options.db) {
+        // Reached before any port opens: units whose numbers and rows have no home never start.
+        std::string why;
+        std::vector<std::string> notes;
+        db = StationDb::Open(options, why, notes);
+        for (const std::string& note : notes)
+            std::fprintf(streams.err, "%s: %s\n", kProgram, note.c_str());
+        if (!db) return NothingRan(streams, why);
+    }
+    if (options.log) {
         // A line that needs a record of every unit must not program units it cannot record.
         if (!AppendToFile(*options.log, "")) {
             std::fprintf(streams.err, "%s: cannot write the results log %s\n", kProgram,
@@ -236,6 +264,9 @@ int RunRounds(const CliOptions& options, const std::string& executablePath,
         }
     }
     const UnitFinished finished = [&](const UnitResult& unit) {
+        if (db)
+            if (const std::string why = db->Record(unit, facts); !why.empty())
+                std::fprintf(streams.err, "%s: %s\n", kProgram, why.c_str());
         if (!options.log) return;
         const std::string line = ResultLine(unit, facts, std::time(nullptr)) + "\n";
         if (!AppendToFile(*options.log, line))
@@ -243,14 +274,25 @@ int RunRounds(const CliOptions& options, const std::string& executablePath,
                          options.log->c_str());
     };
     if (!options.repeat) {
-        const Round round = RunRound(options, executablePath, streams, settings, finished);
+        const Round round =
+            RunRound(options, executablePath, streams, settings, finished, db.get());
+        if (round.notStarted) return NothingRan(streams, {});
         return round.refused ? 2 : round.exitCode;
     }
     RunTotals totals;
     CliOptions roundOptions = options;
     for (;;) {
-        const Round round = RunRound(roundOptions, executablePath, streams, settings, finished);
+        const Round round =
+            RunRound(roundOptions, executablePath, streams, settings, finished, db.get());
         if (round.refused) return 2;
+        // A list of numbers that ran out ends the run of runs; nothing of this round ran.
+        if (round.notStarted) {
+            if (!totals.failed) {
+                totals.exitStatus = -1;
+                totals.exitCode = kExitNothingRan;
+            }
+            break;
+        }
         totals.Add(round.units);
         // A number taken is never taken again: the next run counts on from the last one.
         if (roundOptions.serial)

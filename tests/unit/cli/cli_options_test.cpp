@@ -36,6 +36,12 @@ TEST(CliOptions, BadArgumentsAreRefused) {
              {"P=a.bin", "--port"},            // missing value
              {"P=a.bin", "--port="},           // empty value
              {"image.bin"},                    // a bare file name is not P=
+             // The database hands out the numbers: nothing else may.
+             {"P=a.bin", "--db=sqlite:x.db", "--serial=00000001"},
+             {"P=a.bin", "--db=sqlite:x.db", "--serial-store=s"},
+             {"--report"},                                // no database to report on
+             {"--db=sqlite:x.db", "--report", "P=a.bin"}, // reports program nothing
+             {"--db=sqlite:x.db", "--since=2026-01-01"},  // --since only with --report
          }) {
         EXPECT_FALSE(ParseCommandLine(args).ok()) << (args.empty() ? "" : args.back());
     }
@@ -57,6 +63,8 @@ TEST(CliOptions, InformationalOptionsNeedNoImage) {
     EXPECT_TRUE(ParseCommandLine({"--list-ports"}).ok());
     EXPECT_TRUE(ParseCommandLine({"--help"}).ok());
     EXPECT_TRUE(ParseCommandLine({"--version"}).ok());
+    EXPECT_TRUE(ParseCommandLine({"--db=sqlite:x.db", "--report", "--json"}).ok());
+    EXPECT_TRUE(ParseCommandLine({"--db=sqlite:x.db", "--import-serials=list.txt"}).ok());
 }
 
 TEST(CliOptions, SeveralPortsKeepTheirOrderAndEachTakesOneValue) {

@@ -4,6 +4,8 @@
 // divided by the time of one unit alone (the units must not slow each other: at most 1.10
 // is the aim), and tarnik-cli's CPU time per unit as a share of one core (under 2 %).
 // It measures and prints; it asserts nothing.
+//   station_bench [TARNIK-SIM [TARNIK-CLI [OPTION...]]]: every OPTION is given to each
+//   tarnik-cli run as well (--http=127.0.0.1:0: the same with the station page served).
 #include "bench_image.h"
 #include "support/child_process.h"
 
@@ -12,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -41,8 +44,10 @@ struct RunMeasure {
 // One tarnik-cli run on the given emulators: its wall time, its CPU time (user and
 // system, threads included) and exit code; its output goes to outPath.
 RunMeasure RunCli(const std::string& cliPath, const std::string& imagePath,
-                  const Emulators& emulators, const std::string& outPath) {
+                  const Emulators& emulators, const std::string& outPath,
+                  const std::vector<std::string>& extra) {
     std::vector<std::string> args{cliPath, "--address=01", "P=" + imagePath, "V=1"};
+    args.insert(args.end(), extra.begin(), extra.end());
     for (const auto& e : emulators)
         args.push_back("--port=" + e->Pty());
     const auto begin = std::chrono::steady_clock::now();
@@ -73,14 +78,15 @@ RunMeasure RunCli(const std::string& cliPath, const std::string& imagePath,
 }
 
 RunMeasure Measure(const std::string& simPath, const std::string& cliPath,
-                   const std::string& imagePath, int units, const std::string& outPath) {
+                   const std::string& imagePath, int units, const std::string& outPath,
+                   const std::vector<std::string>& extra) {
     Emulators emulators;
     for (int i = 0; i < units; ++i) {
         emulators.push_back(
             std::make_unique<testing::SimProcess>(bench::EmulatorArgs(imagePath), simPath));
         if (emulators.back()->Pty().empty()) throw std::runtime_error("tarnik-sim did not start");
     }
-    return RunCli(cliPath, imagePath, emulators, outPath);
+    return RunCli(cliPath, imagePath, emulators, outPath, extra);
 }
 
 void Print(const char* label, const RunMeasure& m, int units) {
@@ -95,6 +101,7 @@ void Print(const char* label, const RunMeasure& m, int units) {
 int main(int argc, char** argv) {
     const std::string simPath = argc > 1 ? argv[1] : TARNIK_SIM_PATH;
     const std::string cliPath = argc > 2 ? argv[2] : TARNIK_CLI_PATH;
+    const std::vector<std::string> extra(argv + std::min(argc, 3), argv + argc);
     try {
         char folderTemplate[] = "/tmp/tarnik-station-bench-XXXXXX";
         if (!mkdtemp(folderTemplate)) throw std::runtime_error("cannot make a temporary folder");
@@ -109,11 +116,11 @@ int main(int argc, char** argv) {
                     kRecords, kDataBytes);
         std::fflush(stdout);
         const RunMeasure one =
-            Measure(simPath, cliPath, imagePath, 1, (folder / "one.out").string());
+            Measure(simPath, cliPath, imagePath, 1, (folder / "one.out").string(), extra);
         Print("one unit", one, 1);
         std::fflush(stdout);
         const RunMeasure four =
-            Measure(simPath, cliPath, imagePath, kUnits, (folder / "four.out").string());
+            Measure(simPath, cliPath, imagePath, kUnits, (folder / "four.out").string(), extra);
         Print("four units", four, kUnits);
         std::printf("time ratio (four at once / one alone): %.3f (aim: at most 1.10)\n",
                     one.seconds > 0 ? four.seconds / one.seconds : 0.0);

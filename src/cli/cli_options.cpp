@@ -73,6 +73,7 @@ void AddOptions(CLI::App& app, CliOptions& o, std::vector<std::string>& window) 
                        ->transform(HexDigits(8, 8, "exactly eight hexadecimal digits"));
     AddText(app, "--serial-store", o.serialStore)->check(NotEmpty("a file name"))->excludes(serial);
     AddText(app, "--log", o.log)->check(NotEmpty("a file name"));
+    AddText(app, "--http", o.http)->check(NotEmpty("[HOST:]PORT"));
     app.add_flag("--serial-inc", o.serialInc);
     app.add_flag("--repeat", o.repeat);
     app.add_flag("--fast", o.fast);
@@ -120,8 +121,9 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
 std::string UsageText(const std::string& program) {
     return "Usage: " + program +
            " [--port=DEVICE]... [--address=HEX] [--serial=XXXXXXXX | --serial-store=FILE]\n"
-           "       [--serial-inc] [--log=FILE] [--repeat] [--fast] [--turnaround-ms=N] [--yes]\n"
-           "       [--trace] [--list-ports] [--help] [--version] P=IMAGE [C=N] [V=0|1]\n"
+           "       [--serial-inc] [--log=FILE] [--repeat] [--fast] [--turnaround-ms=N]\n"
+           "       [--http=[HOST:]PORT] [--yes] [--trace] [--list-ports] [--help] [--version]\n"
+           "       P=IMAGE [C=N] [V=0|1]\n"
            "Try '" +
            program + " --help' for more information.\n";
 }
@@ -183,6 +185,16 @@ std::string HelpText(const std::string& program) {
            "                       choice of the window, else the usual pacing)\n"
            "  --turnaround-ms=N  quiet time after the unit's last byte before the next frame\n"
            "                       at fast pacing, 0 to 50 ms (default 2)\n"
+           "  --http=[HOST:]PORT serve a live page of the station while the run lasts (every\n"
+           "                       --repeat round): one card per port with its unit's step,\n"
+           "                       progress and state, the latest results (this run's units\n"
+           "                       and the --log file's), the totals; /api/status and\n"
+           "                       /api/results?limit=N give them as JSON. HOST is\n"
+           "                       127.0.0.1 unless named; port 0 picks a free one; the\n"
+           "                       address is printed on stderr at the start. The page has\n"
+           "                       no authentication: anyone who reaches the address reads\n"
+           "                       it, so name a host other than this machine's own only on\n"
+           "                       a network you trust\n"
            "  --yes              answer Yes to the network modules' version question (with\n"
            "                       several ports the question is answered No without it)\n"
            "  --trace            also print every transmitted (TX:) and received (RX:) block\n"

@@ -3,6 +3,7 @@
 #include "cli/interrupt.h"
 #include "cli/results_log.h"
 #include "cli/station_console.h"
+#include "cli/unit_watcher.h"
 #include "shell/address_entry.h"
 #include "tools/locked_settings.h"
 #include "tools/serial_store.h"
@@ -85,7 +86,7 @@ struct Round {
 // One unit on the calling thread, its output exactly as the unattended window's process.
 Round RunOnePort(const CliOptions& options, const std::optional<std::string>& serial,
                  const std::string& executablePath, const CliStreams& streams,
-                 SettingsStore& settings, const UnitFinished& finished) {
+                 SettingsStore& settings, const UnitFinished& finished, RunWatcher* watcher) {
     UnitJob job;
     job.port = options.port;
     job.serial = serial;
@@ -96,12 +97,15 @@ Round RunOnePort(const CliOptions& options, const std::optional<std::string>& se
     job.terminal.out = streams.out;
     job.terminal.err = streams.err;
     job.terminal.in = streams.in;
+    job.terminal.watcher = watcher;
+    if (watcher) watcher->RoundStarting({options.port ? PortLabel(*options.port) : ""});
     Round round;
     round.units.push_back(RunUnit(options, job, executablePath, settings));
     const UnitResult& unit = round.units.back();
     round.refused = unit.refused;
     if (round.refused) return round;
     finished(unit);
+    if (watcher) watcher->Finished(0, unit);
     if (options.serialInc && unit.outcome.Succeeded())
         std::fprintf(streams.out, "Next serial number: %s\n", unit.nextSerial.c_str());
     std::fprintf(streams.out, "Exit status: %d\n", unit.outcome.exitStatus);
@@ -114,13 +118,15 @@ Round RunOnePort(const CliOptions& options, const std::optional<std::string>& se
 Round RunSeveralPorts(const CliOptions& options,
                       const std::vector<std::optional<std::string>>& serials,
                       const std::string& executablePath, const CliStreams& streams,
-                      SettingsStore& settings, const UnitFinished& finished) {
+                      SettingsStore& settings, const UnitFinished& finished,
+                      RunWatcher* watcher) {
     const std::size_t count = options.ports.size();
     std::vector<std::string> labels;
     for (const std::string& port : options.ports)
         labels.push_back(PortLabel(port));
     StationConsole console(streams.err, streams.stderrIsTerminal, labels);
     LockedSettingsStore sharedSettings(settings);
+    if (watcher) watcher->RoundStarting(labels);
 
     std::vector<UnitJob> jobs(count);
     for (std::size_t i = 0; i < count; ++i) {
@@ -137,6 +143,7 @@ Round RunSeveralPorts(const CliOptions& options,
         job.terminal.console = &console;
         job.terminal.prefix = "[" + labels[i] + "] ";
         job.terminal.slot = i;
+        job.terminal.watcher = watcher;
     }
 
     Round round;
@@ -154,7 +161,9 @@ Round RunSeveralPorts(const CliOptions& options,
                                   jobs[i].terminal.prefix + kProgram + ": " + error.what());
                 }
                 if (result.port.empty()) result.port = options.ports[i];
-                if (!result.refused) finished(result);
+                if (result.refused) return;
+                finished(result);
+                if (watcher) watcher->Finished(i, result);
             });
     }
     console.Finish();
@@ -176,7 +185,8 @@ Round RunSeveralPorts(const CliOptions& options,
 }
 
 Round RunRound(const CliOptions& options, const std::string& executablePath,
-               const CliStreams& streams, SettingsStore& settings, const UnitFinished& finished) {
+               const CliStreams& streams, SettingsStore& settings, const UnitFinished& finished,
+               RunWatcher* watcher) {
     const std::size_t units = std::max<std::size_t>(options.ports.size(), 1);
     const RoundSerials serials = SerialsForRound(options, units);
     if (!serials.error.empty()) {
@@ -187,9 +197,9 @@ Round RunRound(const CliOptions& options, const std::string& executablePath,
     }
     if (options.ports.size() > 1)
         return RunSeveralPorts(options, serials.serials, executablePath, streams, settings,
-                               finished);
+                               finished, watcher);
     return RunOnePort(options, serials.serials.front(), executablePath, streams, settings,
-                      finished);
+                      finished, watcher);
 }
 
 } // namespace
@@ -217,14 +227,19 @@ int RunRounds(const CliOptions& options, const std::string& executablePath,
             std::fprintf(streams.err, "%s: cannot append to the results log %s\n", kProgram,
                          options.log->c_str());
     };
+    // The page serves from before the first round to the end of the last.
+    std::unique_ptr<RunWatcher> page;
+    if (options.http && !(page = ServeStationPage(options, streams.err))) return 2;
     if (!options.repeat) {
-        const Round round = RunRound(options, executablePath, streams, settings, finished);
+        const Round round =
+            RunRound(options, executablePath, streams, settings, finished, page.get());
         return round.refused ? 2 : round.exitCode;
     }
     RunTotals totals;
     CliOptions roundOptions = options;
     for (;;) {
-        const Round round = RunRound(roundOptions, executablePath, streams, settings, finished);
+        const Round round =
+            RunRound(roundOptions, executablePath, streams, settings, finished, page.get());
         if (round.refused) return 2;
         totals.Add(round.units);
         // A number taken is never taken again: the next run counts on from the last one.

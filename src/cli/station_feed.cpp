@@ -69,15 +69,17 @@ std::optional<ResultRow> RowOfLogLine(const std::string& line) {
 } // namespace
 
 std::vector<ResultRow> LogFileResults::Earlier(std::size_t limit) const {
-    std::deque<ResultRow> last;
+    // A station's log grows all year: only its last lines are read as results.
+    std::deque<std::string> last;
     std::ifstream in(path_);
     for (std::string line; limit > 0 && std::getline(in, line);) {
-        auto row = RowOfLogLine(line);
-        if (!row) continue;
         if (last.size() == limit) last.pop_front();
-        last.push_back(std::move(*row));
+        last.push_back(std::move(line));
     }
-    return {last.rbegin(), last.rend()};
+    std::vector<ResultRow> rows;
+    for (auto line = last.rbegin(); line != last.rend(); ++line)
+        if (auto row = RowOfLogLine(*line)) rows.push_back(std::move(*row));
+    return rows;
 }
 
 ResultRow RowOfUnit(const UnitResult& unit, std::time_t when) {

@@ -196,12 +196,13 @@ std::unique_ptr<RunWatcher> ServeStationPage(const CliOptions& options, std::FIL
     }
     std::optional<LogFileResults> log;
     if (options.log) log.emplace(*options.log);
-    auto feed = std::make_unique<StationFeed>(std::move(page), log ? &*log : nullptr,
-                                              std::time(nullptr));
+    auto feed =
+        std::make_unique<StationFeed>(std::move(page), log ? &*log : nullptr, std::time(nullptr));
     std::fprintf(err, "%s: station page: %s\n", kProgram, feed->Url().c_str());
     if (!IsLoopbackHost(parse.address.host))
-        std::fprintf(err, "%s: the station page has no authentication: anyone who reaches %s "
-                          "can read it\n",
+        std::fprintf(err,
+                     "%s: the station page has no authentication: anyone who reaches %s "
+                     "can read it\n",
                      kProgram, feed->Url().c_str());
     std::fflush(err);
     return feed;

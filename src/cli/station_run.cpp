@@ -118,8 +118,7 @@ Round RunOnePort(const CliOptions& options, const std::optional<std::string>& se
 Round RunSeveralPorts(const CliOptions& options,
                       const std::vector<std::optional<std::string>>& serials,
                       const std::string& executablePath, const CliStreams& streams,
-                      SettingsStore& settings, const UnitFinished& finished,
-                      RunWatcher* watcher) {
+                      SettingsStore& settings, const UnitFinished& finished, RunWatcher* watcher) {
     const std::size_t count = options.ports.size();
     std::vector<std::string> labels;
     for (const std::string& port : options.ports)
@@ -198,8 +197,8 @@ Round RunRound(const CliOptions& options, const std::string& executablePath,
     if (options.ports.size() > 1)
         return RunSeveralPorts(options, serials.serials, executablePath, streams, settings,
                                finished, watcher);
-    return RunOnePort(options, serials.serials.front(), executablePath, streams, settings,
-                      finished, watcher);
+    return RunOnePort(options, serials.serials.front(), executablePath, streams, settings, finished,
+                      watcher);
 }
 
 } // namespace

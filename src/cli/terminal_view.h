@@ -2,8 +2,8 @@
 // The main window rendered on a terminal: log lines on stdout in UTF-8, status changes,
 // message boxes on stderr, a progress bar on stderr, Yes/No questions answered by --yes,
 // by the user at a terminal, or No.
-#include "serial/comm_port.h"
 #include "cli/unit_watcher.h"
+#include "serial/comm_port.h"
 #include "shell/main_view.h"
 
 #include <cstdio>

@@ -130,8 +130,8 @@ TEST(CliPage, AnAddressThatCannotBeServedEndsTheRunBeforeAnyPortIsOpened) {
     TempDir dir;
     const std::string image = WritePatternImage(dir / "image.bin", 2, 1);
     for (const std::string address : {"127.0.0.1:65536", "::1:80", "localhost"}) {
-        const ProgramResult r = RunProgram(
-            TARNIK_CLI_PATH, {"--http=" + address, "--port=/dev/null", "P=" + image});
+        const ProgramResult r =
+            RunProgram(TARNIK_CLI_PATH, {"--http=" + address, "--port=/dev/null", "P=" + image});
         EXPECT_EQ(r.exitCode, 2) << address << r.err;
         EXPECT_NE(r.err.find("--http=" + address + ": "), std::string::npos) << r.err;
         EXPECT_EQ(r.err.find("cannot open port"), std::string::npos) << r.err;

@@ -29,7 +29,7 @@ PortState StateOf(ProcessOutcome::Kind kind) {
     return PortState::Failed;
 }
 
-std::string WithoutPrefix(std::string text, std::string_view prefix) {
+std::string WithoutPrefix(const std::string& text, std::string_view prefix) {
     return text.rfind(prefix, 0) == 0 ? text.substr(prefix.size()) : text;
 }
 
@@ -141,7 +141,8 @@ void StationFeed::Starting(std::size_t slot, const std::string& port, int unitTy
 
 void StationFeed::Step(std::size_t slot, const std::string& name) {
     PortSnapshot* card = Card(slot);
-    if (!card || card->state != PortState::Running || card->step == name) return;
+    // Some steps have no name of their own: the card keeps telling the last one that had.
+    if (!card || card->state != PortState::Running || name.empty() || card->step == name) return;
     card->step = name;
     Show(slot);
 }

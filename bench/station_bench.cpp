@@ -5,6 +5,8 @@
 // run's time with 24 units divided by the time of one unit alone (the units must not slow each
 // other: at most 1.10 is the aim), and tarnik-cli's CPU time per unit as a share of one core
 // (under 1 %). It measures and prints; it asserts nothing.
+//   station_bench [TARNIK-SIM [TARNIK-CLI [OPTION...]]]: every OPTION is given to each
+//   tarnik-cli run as well (--http=127.0.0.1:0: the same with the station page served).
 #include "bench_image.h"
 #include "support/child_process.h"
 
@@ -13,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -42,9 +45,11 @@ struct RunMeasure {
 // One tarnik-cli run on the given emulators: its wall time, its CPU time (user and
 // system, threads included) and exit code; its output goes to outPath.
 RunMeasure RunCli(const std::string& cliPath, const std::string& imagePath,
-                  const Emulators& emulators, const std::string& outPath, const std::string& db) {
+                  const Emulators& emulators, const std::string& outPath, const std::string& db,
+                  const std::vector<std::string>& extra) {
     std::vector<std::string> args{
         cliPath, "--address=01", "--db=" + db, "--serial-start=00000001", "P=" + imagePath, "V=1"};
+    args.insert(args.end(), extra.begin(), extra.end());
     for (const auto& e : emulators)
         args.push_back("--port=" + e->Pty());
     const auto begin = std::chrono::steady_clock::now();
@@ -76,14 +81,14 @@ RunMeasure RunCli(const std::string& cliPath, const std::string& imagePath,
 
 RunMeasure Measure(const std::string& simPath, const std::string& cliPath,
                    const std::string& imagePath, int units, const std::string& outPath,
-                   const std::string& db) {
+                   const std::string& db, const std::vector<std::string>& extra) {
     Emulators emulators;
     for (int i = 0; i < units; ++i) {
         emulators.push_back(
             std::make_unique<testing::SimProcess>(bench::EmulatorArgs(imagePath), simPath));
         if (emulators.back()->Pty().empty()) throw std::runtime_error("tarnik-sim did not start");
     }
-    return RunCli(cliPath, imagePath, emulators, outPath, db);
+    return RunCli(cliPath, imagePath, emulators, outPath, db, extra);
 }
 
 void Print(const char* label, const RunMeasure& m, int units) {
@@ -98,6 +103,7 @@ void Print(const char* label, const RunMeasure& m, int units) {
 int main(int argc, char** argv) {
     const std::string simPath = argc > 1 ? argv[1] : TARNIK_SIM_PATH;
     const std::string cliPath = argc > 2 ? argv[2] : TARNIK_CLI_PATH;
+    const std::vector<std::string> extra(argv + std::min(argc, 3), argv + argc);
     try {
         char folderTemplate[] = "/tmp/tarnik-station-bench-XXXXXX";
         if (!mkdtemp(folderTemplate)) throw std::runtime_error("cannot make a temporary folder");
@@ -114,11 +120,11 @@ int main(int argc, char** argv) {
                     kRecords, kDataBytes);
         std::fflush(stdout);
         const RunMeasure one =
-            Measure(simPath, cliPath, imagePath, 1, (folder / "one.out").string(), db);
+            Measure(simPath, cliPath, imagePath, 1, (folder / "one.out").string(), db, extra);
         Print("one unit", one, 1);
         std::fflush(stdout);
         const RunMeasure all =
-            Measure(simPath, cliPath, imagePath, kUnits, (folder / "all.out").string(), db);
+            Measure(simPath, cliPath, imagePath, kUnits, (folder / "all.out").string(), db, extra);
         Print("24 units", all, kUnits);
         std::printf("time ratio (24 at once / one alone): %.3f (aim: at most 1.10)\n",
                     one.seconds > 0 ? all.seconds / one.seconds : 0.0);

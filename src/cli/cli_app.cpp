@@ -202,6 +202,9 @@ UnitResult RunUnit(const CliOptions& options, const UnitJob& job, const std::str
 
     const auto begin = std::chrono::steady_clock::now();
     if (loaded) {
+        if (job.terminal.watcher)
+            job.terminal.watcher->Starting(job.terminal.slot, result.port, result.unitType,
+                                           result.serial);
         logic.Timer1Timer();
         if (logic.LastOutcome()) result.outcome = *logic.LastOutcome();
     } else {

@@ -98,6 +98,7 @@ void AddOptions(CLI::App& app, CliOptions& o, std::vector<std::string>& window) 
     AddText(app, "--serial-store", o.serialStore)->check(NotEmpty("a file name"))->excludes(serial);
     AddText(app, "--log", o.log)->check(NotEmpty("a file name"));
     AddDatabaseOptions(app, o);
+    AddText(app, "--http", o.http)->check(NotEmpty("[HOST:]PORT"));
     app.add_flag("--serial-inc", o.serialInc);
     app.add_flag("--repeat", o.repeat);
     app.add_flag("--fast", o.fast);
@@ -170,8 +171,8 @@ std::string VersionText(const std::string& program) {
 std::string UsageText(const std::string& program) {
     return "Usage: " + program +
            " [--port=DEVICE]... [--address=HEX] [--serial=XXXXXXXX | --serial-store=FILE]\n"
-           "       [--serial-inc] [--log=FILE] [--repeat] [--fast] [--turnaround-ms=N] [--yes]\n"
-           "       [--trace] P=IMAGE [C=N] [V=0|1]\n"
+           "       [--serial-inc] [--log=FILE] [--repeat] [--fast] [--turnaround-ms=N]\n"
+           "       [--http=[HOST:]PORT] [--yes] [--trace] P=IMAGE [C=N] [V=0|1]\n"
            "       [--db=URL [--station=NAME] [--serial-counter=NAME] [--serial-start=XXXXXXXX]]\n"
            "   or: " +
            program +
@@ -232,22 +233,23 @@ std::string HelpText(const std::string& program) {
            "                     interrupted, not started), status text, seconds, records\n"
            "                     sent, program version; each line is one append, so runs\n"
            "                     sharing the file never mix their lines\n"
-           "  --db=URL           the production database: the serial numbers come from it and\n"
-           "                     every unit's result is written there as a row (run id,\n"
+           "  --db=URL           the production database: the serial numbers come from it\n"
+           "                     and every unit's result is written there as a row (run id,\n"
            "                     time, station, host, port, image and SHA-256, unit type,\n"
            "                     image version and date, address, serial number,\n"
            "                     verification, exit status, outcome, status text, seconds,\n"
            "                     records sent, program version). URL: sqlite:PATH (one\n"
            "                     station; the file is made on first use) or\n"
            "                     postgresql://[user[:password]@]host[:port]/dbname (several\n"
-           "                     stations sharing one database; the password may also come from PGPASSWORD\n"
-           "                     or ~/.pgpass, and is never printed). Each run takes its\n"
-           "                     numbers in one transaction, in port order; a number taken\n"
-           "                     is never handed out again. A database that cannot be\n"
-           "                     reached at the start stops the run before any port opens\n"
-           "                     (exit code 4); a result that cannot be written waits in a\n"
-           "                     spool file ($XDG_STATE_HOME/tarnik) and is written at the\n"
-           "                     next connection. Not with --serial or --serial-store\n"
+           "                     stations sharing one database; the password may also come\n"
+           "                     from PGPASSWORD or ~/.pgpass, and is never printed). Each\n"
+           "                     run takes its numbers in one transaction, in port order; a\n"
+           "                     number taken is never handed out again. A database that\n"
+           "                     cannot be reached at the start stops the run before any\n"
+           "                     port opens (exit code 4); a result that cannot be written\n"
+           "                     waits in a spool file ($XDG_STATE_HOME/tarnik) and is\n"
+           "                     written at the next connection. Not with --serial or\n"
+           "                     --serial-store\n"
            "  --station=NAME     the station named in the rows (default: the host name)\n"
            "  --serial-counter=NAME\n"
            "                     the counter (or imported list) the numbers come from, so\n"
@@ -274,6 +276,16 @@ std::string HelpText(const std::string& program) {
            "                     choice of the window, else the usual pacing)\n"
            "  --turnaround-ms=N  quiet time after the unit's last byte before the next frame\n"
            "                     at fast pacing, 0 to 50 ms (default 2)\n"
+           "  --http=[HOST:]PORT serve a live page of the station while the run lasts (every\n"
+           "                     --repeat round): one card per port with its unit's step,\n"
+           "                     progress and state, the latest results (this run's units\n"
+           "                     and the --log file's), the totals; /api/status and\n"
+           "                     /api/results?limit=N give them as JSON. HOST is\n"
+           "                     127.0.0.1 unless named; port 0 picks a free one; the\n"
+           "                     address is printed on stderr at the start. The page has\n"
+           "                     no authentication: anyone who reaches the address reads\n"
+           "                     it, so name a host other than this machine's own only on\n"
+           "                     a network you trust\n"
            "  --yes              answer Yes to the network modules' version question (with\n"
            "                     several ports the question is answered No without it)\n"
            "  --trace            also print every transmitted (TX:) and received (RX:) block\n"

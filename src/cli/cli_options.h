@@ -15,6 +15,7 @@ struct CliOptions {
     bool serialInc = false;                 // --serial-inc
     std::optional<std::string> serialStore; // --serial-store=FILE
     std::optional<std::string> log;         // --log=FILE (JSON Lines)
+    std::optional<std::string> http;        // --http=[HOST:]PORT, the station page
     bool repeat = false;                    // --repeat
     bool fast = false;                      // --fast
     std::optional<unsigned> turnaround;     // --turnaround-ms=N (0..50), milliseconds

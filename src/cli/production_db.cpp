@@ -317,6 +317,37 @@ public:
         return result;
     }
 
+    std::optional<std::vector<ResultRow>> Latest(const std::string& station, std::size_t limit) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        try {
+            std::vector<ResultRow> rows;
+            ResultRow row;
+            std::string time;
+            std::string serial;
+            soci::indicator serialKnown = soci::i_ok;
+            const auto count = static_cast<long long>(limit);
+            soci::statement query =
+                (sql_.prepare << "SELECT run_id, \"time\", port, image, unit_type, serial,"
+                                 " exit_status, outcome, status, seconds FROM results"
+                                 " WHERE station = :station ORDER BY \"time\" DESC, id DESC"
+                                 " LIMIT :count",
+                 soci::use(station), soci::use(count), soci::into(row.runId), soci::into(time),
+                 soci::into(row.port), soci::into(row.image), soci::into(row.unitType),
+                 soci::into(serial, serialKnown), soci::into(row.exitStatus),
+                 soci::into(row.outcome), soci::into(row.status), soci::into(row.seconds));
+            query.execute();
+            while (query.fetch()) {
+                row.time = TimeOfUtcText(time).value_or(0);
+                row.serial = serialKnown == soci::i_ok ? std::optional(serial) : std::nullopt;
+                row.station = station;
+                rows.push_back(row);
+            }
+            return rows;
+        } catch (const std::exception&) {
+            return std::nullopt;
+        }
+    }
+
     const std::string& Masked() const { return masked_; }
     const std::filesystem::path& SpoolPath() const { return spool_.File(); }
 
@@ -634,6 +665,11 @@ RecordOutcome ProductionDb::Record(const ResultRow& row) {
 
 ReportOutcome ProductionDb::Report(std::optional<std::time_t> since) {
     return impl_->Report(since);
+}
+
+std::optional<std::vector<ResultRow>> ProductionDb::Latest(const std::string& station,
+                                                           std::size_t limit) {
+    return impl_->Latest(station, limit);
 }
 
 const std::string& ProductionDb::Url() const {

@@ -105,6 +105,9 @@ public:
     // The figures per image of the rows written since the given time (every row when none).
     ReportOutcome Report(std::optional<std::time_t> since = std::nullopt);
 
+    // The station's latest rows, newest first; nothing when they cannot be read.
+    std::optional<std::vector<ResultRow>> Latest(const std::string& station, std::size_t limit);
+
     // The URL as it may be shown (password masked).
     const std::string& Url() const;
     const std::filesystem::path& SpoolFile() const;

@@ -2,6 +2,7 @@
 
 #include "tools/utf8.h"
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <random>
@@ -63,6 +64,23 @@ std::string UtcText(std::time_t when) {
     char text[32];
     if (std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc) == 0) return {};
     return text;
+}
+
+std::optional<std::time_t> TimeOfUtcText(const std::string& text) {
+    int year = 0;
+    unsigned month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    char zone = 0;
+    if (std::sscanf(text.c_str(), "%4d-%2u-%2uT%2u:%2u:%2u%c", &year, &month, &day, &hour, &minute,
+                    &second, &zone) != 7 ||
+        zone != 'Z' || hour > 23 || minute > 59 || second > 60)
+        return std::nullopt;
+    const std::chrono::year_month_day date{std::chrono::year{year}, std::chrono::month{month},
+                                           std::chrono::day{day}};
+    if (!date.ok()) return std::nullopt;
+    const auto when = std::chrono::sys_days{date} + std::chrono::hours{hour} +
+                      std::chrono::minutes{minute} + std::chrono::seconds{second};
+    return std::chrono::system_clock::to_time_t(
+        std::chrono::time_point_cast<std::chrono::system_clock::duration>(when));
 }
 
 } // namespace tarnik::cli

@@ -45,5 +45,7 @@ ResultRow StorableRow(ResultRow row);
 // The time as UTC text, 2026-12-08T20:05:09Z: rows of stations in different time zones
 // sort and compare by it.
 std::string UtcText(std::time_t when);
+// The time of such a text; nothing when it is not one.
+std::optional<std::time_t> TimeOfUtcText(const std::string& text);
 
 } // namespace tarnik::cli

@@ -45,6 +45,10 @@ std::unique_ptr<StationDb> StationDb::Open(const CliOptions& options, std::strin
 StationDb::StationDb(std::unique_ptr<State> state) : state_(std::move(state)) {}
 StationDb::~StationDb() = default;
 
+std::vector<ResultRow> StationDb::Latest(std::size_t limit) const {
+    return state_->db->Latest(state_->request.station, limit).value_or(std::vector<ResultRow>{});
+}
+
 RoundSerials StationDb::TakeSerials(const std::vector<std::string>& ports) {
     SerialRequest request = state_->request;
     request.ports = ports;

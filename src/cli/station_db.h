@@ -4,6 +4,7 @@
 // --import-serials). A build without the database refuses --db with a reason.
 #include "cli/cli_app.h"
 #include "cli/cli_options.h"
+#include "cli/result_row.h"
 #include "cli/results_log.h"
 #include "cli/station_run.h"
 
@@ -31,6 +32,9 @@ public:
     // Writes the unit's row (any thread); empty when it is in the database, else why not and
     // where it waits.
     std::string Record(const UnitResult& unit, const RunFacts& facts);
+
+    // This station's latest results, newest first (empty when they cannot be read).
+    std::vector<ResultRow> Latest(std::size_t limit) const;
 
     struct State;
 

@@ -31,6 +31,10 @@ std::string StationDb::Record(const UnitResult&, const RunFacts&) {
     return kAbsent;
 }
 
+std::vector<ResultRow> StationDb::Latest(std::size_t) const {
+    return {};
+}
+
 int RunDatabaseCommand(const CliOptions&, const CliStreams& streams) {
     std::fprintf(streams.err, "%s: %s\n", kProgram, kAbsent);
     return kExitNothingRan;

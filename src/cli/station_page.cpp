@@ -60,7 +60,7 @@ Json TotalsJson(const StationTotals& totals) {
     return json;
 }
 
-Json ResultJson(const ResultRow& row) {
+Json ResultJson(const ShownResult& row) {
     Json json;
     json["time"] = row.time;
     json["port"] = row.port;
@@ -109,7 +109,7 @@ std::string_view PortStateWord(PortState state) {
     return "waiting";
 }
 
-void CountResult(StationTotals& totals, const ResultRow& row) {
+void CountResult(StationTotals& totals, const ShownResult& row) {
     ++totals.units;
     if (row.outcome == "programmed")
         ++totals.programmed;
@@ -303,7 +303,7 @@ void StationPage::SetPort(std::size_t index, PortSnapshot port) {
     snapshot_.ports[index] = std::move(port);
 }
 
-void StationPage::AddResult(ResultRow row) {
+void StationPage::AddResult(ShownResult row) {
     const std::lock_guard<std::mutex> lock(mutex_);
     CountResult(snapshot_.totals, row);
     snapshot_.results.insert(snapshot_.results.begin(), std::move(row));

@@ -37,8 +37,8 @@ struct PortSnapshot {
     std::string status; // the status line; on a failed card the failing step's text
 };
 
-// One unit that has ended.
-struct ResultRow {
+// One unit that has ended, as the page shows it.
+struct ShownResult {
     std::string time; // local time with its offset (ISO 8601)
     std::string port;
     int unitType = -1;
@@ -60,13 +60,13 @@ struct StationTotals {
 struct StationSnapshot {
     std::vector<PortSnapshot> ports;
     StationTotals totals;
-    std::vector<ResultRow> results; // newest first
+    std::vector<ShownResult> results; // newest first
     // Moves on with every change of the results, so a page fetches them only when it must.
     unsigned resultsVersion = 0;
 };
 
 // Counts one ended unit into the totals by its outcome word.
-void CountResult(StationTotals& totals, const ResultRow& row);
+void CountResult(StationTotals& totals, const ShownResult& row);
 
 // The JSON of /api/status and of /api/results?limit=N. Seconds of running ports are counted
 // up to now.
@@ -106,7 +106,7 @@ public:
     // Updates made by the run; each takes the lock only to copy.
     void SetPort(std::size_t index, PortSnapshot port); // the list grows as needed
     // Puts an ended unit first in the results and counts it into the totals.
-    void AddResult(ResultRow row);
+    void AddResult(ShownResult row);
     void Replace(StationSnapshot snapshot);
     StationSnapshot Snapshot() const;
 

@@ -4,6 +4,7 @@
 #include "cli/results_log.h"
 #include "cli/station_console.h"
 #include "cli/station_db.h"
+#include "cli/unit_watcher.h"
 #include "shell/address_entry.h"
 #include "tools/cp1250.h"
 #include "tools/locked_settings.h"
@@ -112,7 +113,7 @@ struct Round {
 // One unit on the calling thread, its output exactly as the unattended window's process.
 Round RunOnePort(const CliOptions& options, const std::optional<std::string>& serial,
                  const std::string& executablePath, const CliStreams& streams,
-                 SettingsStore& settings, const UnitFinished& finished) {
+                 SettingsStore& settings, const UnitFinished& finished, RunWatcher* watcher) {
     UnitJob job;
     job.port = options.port;
     job.serial = serial;
@@ -123,12 +124,15 @@ Round RunOnePort(const CliOptions& options, const std::optional<std::string>& se
     job.terminal.out = streams.out;
     job.terminal.err = streams.err;
     job.terminal.in = streams.in;
+    job.terminal.watcher = watcher;
+    if (watcher) watcher->RoundStarting({options.port ? PortLabel(*options.port) : ""});
     Round round;
     round.units.push_back(RunUnit(options, job, executablePath, settings));
     const UnitResult& unit = round.units.back();
     round.refused = unit.refused;
     if (round.refused) return round;
     finished(unit);
+    if (watcher) watcher->Finished(0, unit);
     if (options.serialInc && unit.outcome.Succeeded())
         std::fprintf(streams.out, "Next serial number: %s\n", unit.nextSerial.c_str());
     std::fprintf(streams.out, "Exit status: %d\n", unit.outcome.exitStatus);
@@ -141,13 +145,14 @@ Round RunOnePort(const CliOptions& options, const std::optional<std::string>& se
 Round RunSeveralPorts(const CliOptions& options,
                       const std::vector<std::optional<std::string>>& serials,
                       const std::string& executablePath, const CliStreams& streams,
-                      SettingsStore& settings, const UnitFinished& finished) {
+                      SettingsStore& settings, const UnitFinished& finished, RunWatcher* watcher) {
     const std::size_t count = options.ports.size();
     std::vector<std::string> labels;
     for (const std::string& port : options.ports)
         labels.push_back(PortLabel(port));
     StationConsole console(streams.err, streams.stderrIsTerminal, labels);
     LockedSettingsStore sharedSettings(settings);
+    if (watcher) watcher->RoundStarting(labels);
 
     std::vector<UnitJob> jobs(count);
     for (std::size_t i = 0; i < count; ++i) {
@@ -164,6 +169,7 @@ Round RunSeveralPorts(const CliOptions& options,
         job.terminal.console = &console;
         job.terminal.prefix = "[" + labels[i] + "] ";
         job.terminal.slot = i;
+        job.terminal.watcher = watcher;
     }
 
     Round round;
@@ -181,7 +187,9 @@ Round RunSeveralPorts(const CliOptions& options,
                                   jobs[i].terminal.prefix + kProgram + ": " + error.what());
                 }
                 if (result.port.empty()) result.port = options.ports[i];
-                if (!result.refused) finished(result);
+                if (result.refused) return;
+                finished(result);
+                if (watcher) watcher->Finished(i, result);
             });
     }
     console.Finish();
@@ -204,7 +212,7 @@ Round RunSeveralPorts(const CliOptions& options,
 
 Round RunRound(const CliOptions& options, const std::string& executablePath,
                const CliStreams& streams, SettingsStore& settings, const UnitFinished& finished,
-               StationDb* db) {
+               StationDb* db, RunWatcher* watcher) {
     const std::size_t units = std::max<std::size_t>(options.ports.size(), 1);
     const RoundSerials serials =
         db ? db->TakeSerials(options.ports.empty()
@@ -220,9 +228,9 @@ Round RunRound(const CliOptions& options, const std::string& executablePath,
     }
     if (options.ports.size() > 1)
         return RunSeveralPorts(options, serials.serials, executablePath, streams, settings,
-                               finished);
-    return RunOnePort(options, serials.serials.front(), executablePath, streams, settings,
-                      finished);
+                               finished, watcher);
+    return RunOnePort(options, serials.serials.front(), executablePath, streams, settings, finished,
+                      watcher);
 }
 
 // A run that did not start: the reason (when not said yet) and the status of nothing run.
@@ -273,17 +281,20 @@ int RunRounds(const CliOptions& options, const std::string& executablePath,
             std::fprintf(streams.err, "%s: cannot append to the results log %s\n", kProgram,
                          options.log->c_str());
     };
+    // The page serves from before the first round to the end of the last.
+    std::unique_ptr<RunWatcher> page;
+    if (options.http && !(page = ServeStationPage(options, streams.err, db.get()))) return 2;
     if (!options.repeat) {
         const Round round =
-            RunRound(options, executablePath, streams, settings, finished, db.get());
+            RunRound(options, executablePath, streams, settings, finished, db.get(), page.get());
         if (round.notStarted) return NothingRan(streams, {});
         return round.refused ? 2 : round.exitCode;
     }
     RunTotals totals;
     CliOptions roundOptions = options;
     for (;;) {
-        const Round round =
-            RunRound(roundOptions, executablePath, streams, settings, finished, db.get());
+        const Round round = RunRound(roundOptions, executablePath, streams, settings, finished,
+                                     db.get(), page.get());
         if (round.refused) return 2;
         // A list of numbers that ran out ends the run of runs; nothing of this round ran.
         if (round.notStarted) {

@@ -77,6 +77,7 @@ void TerminalView::PrintLine(std::FILE* stream, const std::string& utf8) {
 void TerminalView::SetText(Control control, const Text& text) {
     if (control != Control::InfoTx || text == status_) return;
     status_ = text;
+    if (settings_.watcher) settings_.watcher->Status(settings_.slot, DisplayUtf8(text));
     if (text.empty()) return;
     PrintLine(settings_.out, DisplayUtf8(text));
 }
@@ -90,6 +91,10 @@ void TerminalView::ImageLoadFailed(const ImageLoadFailure& failure) {
     // A message box has been printed already; a caption or the status bar has not.
     if (!failure.messageShown)
         PrintLine(settings_.err, "tarnik-cli: " + DisplayUtf8(failure.message));
+}
+
+void TerminalView::StepChanged(const StepReport& report) {
+    if (settings_.watcher) settings_.watcher->Step(settings_.slot, DisplayUtf8(report.name));
 }
 
 void TerminalView::SetVisible(Control control, bool visible) {
@@ -111,6 +116,7 @@ void TerminalView::SetPBarPosition(int position) {
     }
     pbarPosition_ = position;
     pbarHighest_ = std::max(pbarHighest_, position);
+    if (settings_.watcher) settings_.watcher->Progress(settings_.slot, position, pbarMax_);
     if (pbarVisible_ && pbarMax_ > 0) DrawProgress();
 }
 

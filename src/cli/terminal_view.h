@@ -3,6 +3,7 @@
 // message boxes on stderr, a progress bar on stderr, Yes/No questions answered by --yes,
 // by the user at a terminal, or No.
 #include "cli/station_console.h"
+#include "cli/unit_watcher.h"
 #include "serial/comm_port.h"
 #include "shell/main_view.h"
 
@@ -25,6 +26,8 @@ struct TerminalSettings {
     class StationConsole* console = nullptr;
     std::string prefix;
     std::size_t slot = 0;
+    // Told the unit's step, status and progress (as this slot) when there is one.
+    UnitWatcher* watcher = nullptr;
 };
 
 class TerminalView final : public MainView {
@@ -52,6 +55,7 @@ public:
     void TerminateApplication() override { terminated_ = true; }
     void PortOpenFailed(const PortOpenFailure& failure) override;
     void ImageLoadFailed(const ImageLoadFailure& failure) override;
+    void StepChanged(const StepReport& report) override;
 
     bool Timer1Enabled() const { return timer1_; }
     // The last status line shown (InfoTx), and how far the progress bar got.

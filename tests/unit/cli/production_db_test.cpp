@@ -131,6 +131,35 @@ TEST_P(ProductionDbTest, HostileTextsAreStoredAsData) {
     EXPECT_EQ(place().Count("results"), 3);
 }
 
+TEST_P(ProductionDbTest, LatestRowsAreTheStationsOwnNewestFirstWithTheirTimes) {
+    auto db = place().Open();
+    struct Case {
+        const char* station;
+        const char* port;
+        std::time_t time;
+        std::optional<std::string> serial;
+    };
+    const Case cases[] = {{"station-1", "ttyUSB0", 1796760940, "0000A100"},
+                          {"station-2", "ttyUSB1", 1796760950, "0000A101"},
+                          {"station-1", "ttyUSB2", 1796760960, std::nullopt},
+                          {"station-1", "ttyUSB3", 1796760930, "0000A102"}};
+    for (const Case& c : cases) {
+        ResultRow row = Row(c.port);
+        row.station = c.station;
+        row.time = c.time;
+        row.serial = c.serial;
+        ASSERT_EQ(db->Record(row).where, RecordOutcome::Where::Database);
+    }
+    const auto latest = db->Latest("station-1", 2);
+    ASSERT_TRUE(latest.has_value());
+    ASSERT_EQ(latest->size(), 2u);
+    EXPECT_EQ((*latest)[0].port, "ttyUSB2");
+    EXPECT_EQ((*latest)[0].time, 1796760960);
+    EXPECT_FALSE((*latest)[0].serial.has_value());
+    EXPECT_EQ((*latest)[1].port, "ttyUSB0");
+    EXPECT_EQ((*latest)[1].serial, "0000A100");
+}
+
 TEST_P(ProductionDbTest, RowsOfAnUnreachableDatabaseAreSpooledAndStoredOnce) {
     auto db = place().Open(std::chrono::milliseconds(100));
     place().Cut();

@@ -32,7 +32,7 @@ inline void FillThreePortStation(StationPage& page) {
                      12.0,
                      {},
                      "Process status: An error occurred. Connection establishment"});
-    const ResultRow ended[] = {
+    const ShownResult ended[] = {
         {"2026-03-02T14:02:10+01:00", "ttyUSB0", 1, "0000A1EE", "programmed", 17, "Ending process",
          "Process status: Ending process", 57.9},
         {"2026-03-02T14:02:11+01:00", "ttyUSB2", 1, "0000A1F0", "failed", 5384,
@@ -43,7 +43,7 @@ inline void FillThreePortStation(StationPage& page) {
         {"2026-03-02T14:03:21+01:00", "ttyUSB1", 1, "0000A1F2", "programmed", 17, "Ending process",
          "Process status: Ending process", 58.3},
     };
-    for (const ResultRow& row : ended)
+    for (const ShownResult& row : ended)
         page.AddResult(row);
 }
 

@@ -133,7 +133,7 @@ PortSnapshot* StationFeed::Card(std::size_t slot) {
 }
 
 void StationFeed::Show(std::size_t slot) {
-    page_->SetPort(slot, cards_[slot]);
+    page_->UpdatePort(slot, cards_[slot]);
 }
 
 void StationFeed::RoundStarting(const std::vector<std::string>& labels) {

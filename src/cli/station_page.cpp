@@ -297,7 +297,7 @@ StationPage::~StationPage() {
     if (server_->thread.joinable()) server_->thread.join();
 }
 
-void StationPage::SetPort(std::size_t index, PortSnapshot port) {
+void StationPage::UpdatePort(std::size_t index, PortSnapshot port) {
     const std::lock_guard<std::mutex> lock(mutex_);
     if (snapshot_.ports.size() <= index) snapshot_.ports.resize(index + 1);
     snapshot_.ports[index] = std::move(port);

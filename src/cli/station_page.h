@@ -104,7 +104,7 @@ public:
     int Port() const { return port_; }
 
     // Updates made by the run; each takes the lock only to copy.
-    void SetPort(std::size_t index, PortSnapshot port); // the list grows as needed
+    void UpdatePort(std::size_t index, PortSnapshot port); // the list grows as needed
     // Puts an ended unit first in the results and counts it into the totals.
     void AddResult(ShownResult row);
     void Replace(StationSnapshot snapshot);

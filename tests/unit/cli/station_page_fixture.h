@@ -10,9 +10,9 @@ inline constexpr const char* kHostileLabel = "<script>document.title='owned'</sc
 inline void FillThreePortStation(StationPage& page) {
     const auto now = std::chrono::steady_clock::now();
     const char* expander = "Expander";
-    page.SetPort(0, {"ttyUSB0", 1, expander, "0000A1F3", "Programming ...", 64, PortState::Running,
+    page.UpdatePort(0, {"ttyUSB0", 1, expander, "0000A1F3", "Programming ...", 64, PortState::Running,
                      0, now - std::chrono::milliseconds(41500), "Process status: Programming ..."});
-    page.SetPort(1, {"ttyUSB1",
+    page.UpdatePort(1, {"ttyUSB1",
                      1,
                      expander,
                      "0000A1F2",
@@ -22,7 +22,7 @@ inline void FillThreePortStation(StationPage& page) {
                      58.3,
                      {},
                      "Process status: Ending process"});
-    page.SetPort(2, {"ttyUSB2",
+    page.UpdatePort(2, {"ttyUSB2",
                      1,
                      expander,
                      "0000A1F4",

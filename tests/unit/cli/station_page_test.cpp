@@ -83,7 +83,7 @@ TEST_F(StationPageServer, MarkupInALabelStaysText) {
     PortSnapshot hostile = page_->Snapshot().ports[0];
     hostile.port = testing::kHostileLabel;
     hostile.status = "\"</script>\xB3"; // a quote, a closing tag and a stray byte
-    page_->SetPort(0, hostile);
+    page_->UpdatePort(0, hostile);
     const auto response = client_->Get("/api/status");
     ASSERT_TRUE(response);
     EXPECT_EQ(response->get_header_value("Content-Type"), "application/json");
